@@ -1,0 +1,5 @@
+#include "driver/ZelmSoundUpdate.h"
+
+int RunProgram() {
+    return 0;
+}

@@ -1,0 +1,401 @@
+// The operating-system layer: a thin, one-to-one stand-in for the Win32 calls the updater makes.
+//
+// Every function here has the name, arguments, flags, results and last-error codes of the Win32
+// (ANSI) function it stands for, so code above this layer reads like the Win32 program it is.
+// Two implementations exist and the build links exactly one: os/win32 forwards to the real API,
+// os/sim is a simulated Windows for tests (configured through os/sim/Sim.h). Out-parameters are
+// written only when the call succeeds, as Windows does; a failing call sets the last error that
+// Windows would set (functions returning LONG return that code instead, like the registry API).
+//
+// <windows.h> is never included here: its constants are macros that would collide with these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+// 32-bit Windows calls system functions found at run time with the stdcall convention.
+#if defined(_WIN32) && defined(__i386__)
+#define OS_WINAPI __attribute__((stdcall))
+#else
+#define OS_WINAPI
+#endif
+
+namespace os {
+
+// ---- Types -------------------------------------------------------------------------------------
+
+#if defined(_WIN32)
+using DWORD = unsigned long; // the exact type of <windows.h>, so pointers pass through unchanged
+using LONG = long;
+#else
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+#endif
+using BOOL = int;
+using UINT = unsigned int;
+using WORD = std::uint16_t;
+using BYTE = std::uint8_t;
+using LCID = DWORD;
+using LANGID = WORD;
+using REGSAM = DWORD;
+using LONGLONG = std::int64_t;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+
+struct HKEY__;
+struct HWND__;
+struct HINSTANCE__;
+struct HRSRC__;
+struct HGLOBAL__;
+using HKEY = HKEY__*;
+using HWND = HWND__*;
+using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
+using HRSRC = HRSRC__*;
+using HGLOBAL = HGLOBAL__*;
+using HANDLE = void*;
+using FARPROC = void (*)();
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+constexpr DWORD MAX_PATH = 260;
+
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0; // reparse tag when FILE_ATTRIBUTE_REPARSE_POINT is set
+    DWORD dwReserved1;
+    char cFileName[MAX_PATH];
+    char cAlternateFileName[14];
+};
+
+// OSVERSIONINFOA is the first 148 bytes of OSVERSIONINFOEXA (156 bytes); GetVersionExA reads
+// dwOSVersionInfoSize to learn which one it was given.
+struct OSVERSIONINFOEXA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    char szCSDVersion[128];
+    WORD wServicePackMajor;
+    WORD wServicePackMinor;
+    WORD wSuiteMask;
+    BYTE wProductType;
+    BYTE wReserved;
+};
+constexpr DWORD kOsVersionInfoSize = 148;
+constexpr DWORD kOsVersionInfoExSize = 156;
+
+struct SYSTEM_INFO {
+    WORD wProcessorArchitecture;
+    WORD wReserved;
+    DWORD dwPageSize;
+    void* lpMinimumApplicationAddress;
+    void* lpMaximumApplicationAddress;
+    std::uintptr_t dwActiveProcessorMask;
+    DWORD dwNumberOfProcessors;
+    DWORD dwProcessorType;
+    DWORD dwAllocationGranularity;
+    WORD wProcessorLevel;
+    WORD wProcessorRevision;
+};
+using GetNativeSystemInfoFn = void(OS_WINAPI*)(SYSTEM_INFO*);
+using SetDefaultDllDirectoriesFn = BOOL(OS_WINAPI*)(DWORD);
+
+struct STARTUPINFOA {
+    DWORD cb; // 68 on 32-bit Windows
+    char* lpReserved;
+    char* lpDesktop;
+    char* lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    BYTE* lpReserved2;
+    HANDLE hStdInput, hStdOutput, hStdError;
+};
+
+struct PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+};
+
+// ---- Constants ---------------------------------------------------------------------------------
+
+// Predefined registry roots, with the values Windows gives them.
+inline HKEY const HKEY_CURRENT_USER =
+    reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000001)));
+inline HKEY const HKEY_LOCAL_MACHINE =
+    reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000002)));
+
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+
+// Error codes (GetLastError and registry results).
+constexpr LONG ERROR_SUCCESS = 0;
+constexpr DWORD NO_ERROR = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_READ_FAULT = 30;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
+constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+
+// Registry.
+constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+constexpr REGSAM KEY_SET_VALUE = 0x0002;
+constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+constexpr REGSAM KEY_NOTIFY = 0x0010;
+constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
+constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WRITE = 0x20006;
+constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+constexpr DWORD REG_CREATED_NEW_KEY = 1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD REG_MULTI_SZ = 7;
+constexpr DWORD REG_QWORD = 11;
+
+// Files.
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD FILE_SHARE_WRITE = 0x2;
+constexpr DWORD FILE_SHARE_DELETE = 0x4;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
+constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x2;
+constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x4;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+constexpr DWORD FILE_FLAG_SEQUENTIAL_SCAN = 0x08000000;
+constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000;
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
+
+// Mappings, processes, waits.
+constexpr DWORD PAGE_READWRITE = 0x04;
+constexpr DWORD CREATE_NEW_CONSOLE = 0x10;
+constexpr DWORD CREATE_NEW_PROCESS_GROUP = 0x200;
+constexpr DWORD STARTF_USESHOWWINDOW = 0x1;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
+
+// Windows versions and processors.
+constexpr DWORD VER_PLATFORM_WIN32_WINDOWS = 1;
+constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+constexpr BYTE VER_NT_WORKSTATION = 1;
+constexpr BYTE VER_NT_DOMAIN_CONTROLLER = 2;
+constexpr BYTE VER_NT_SERVER = 3;
+constexpr WORD PROCESSOR_ARCHITECTURE_INTEL = 0;
+constexpr WORD PROCESSOR_ARCHITECTURE_IA64 = 6;
+constexpr WORD PROCESSOR_ARCHITECTURE_AMD64 = 9;
+constexpr int SM_TABLETPC = 86;
+constexpr int SM_MEDIACENTER = 87;
+constexpr int SM_STARTER = 88;
+constexpr int SM_SERVERR2 = 89;
+
+// Windows, messages, boxes, shell.
+constexpr UINT WM_QUIT = 0x0012;
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr UINT MB_OK = 0x0;
+constexpr UINT MB_YESNO = 0x4;
+constexpr UINT MB_ICONERROR = 0x10;
+constexpr UINT MB_ICONQUESTION = 0x20;
+constexpr UINT MB_TASKMODAL = 0x2000;
+constexpr UINT MB_TOPMOST = 0x40000;
+constexpr UINT MB_SERVICE_NOTIFICATION = 0x200000;
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+// ---- Functions ---------------------------------------------------------------------------------
+
+// Registry (advapi32).
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired, HKEY* result);
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
+                     REGSAM desired, void* security, HKEY* result, DWORD* disposition);
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                      DWORD* dataSize);
+LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataSize);
+LONG RegCloseKey(HKEY key);
+
+// Files and folders (kernel32). Paths are ANSI; names compare without regard to case.
+HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* security,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+               void* overlapped);
+BOOL FlushFileBuffers(HANDLE file);
+DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh);
+BOOL CloseHandle(HANDLE object);
+BOOL DeleteFileA(const char* fileName);
+BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags);
+DWORD GetFileAttributesA(const char* fileName);
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* findData);
+BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* findData);
+BOOL FindClose(HANDLE find);
+BOOL SetCurrentDirectoryA(const char* path);
+
+// The own module and its resources (kernel32). A null module is the updater's own executable.
+DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size);
+HMODULE GetModuleHandleA(const char* moduleName);
+FARPROC GetProcAddress(HMODULE module, const char* procName);
+HRSRC FindResourceA(HMODULE module, const char* name, const char* type);
+HGLOBAL LoadResource(HMODULE module, HRSRC resource);
+void* LockResource(HGLOBAL resourceData);
+DWORD SizeofResource(HMODULE module, HRSRC resource);
+BOOL FreeResource(HGLOBAL resourceData);
+BOOL SetDllDirectoryA(const char* path);
+
+// Processes and system information (kernel32).
+HANDLE CreateFileMappingA(HANDLE file, void* security, DWORD protect, DWORD maximumSizeHigh,
+                          DWORD maximumSizeLow, const char* name);
+DWORD GetLastError();
+void SetLastError(DWORD errorCode);
+void Sleep(DWORD milliseconds);
+BOOL CreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
+                    void* threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                    void* environment, const char* currentDirectory, STARTUPINFOA* startupInfo,
+                    PROCESS_INFORMATION* processInformation);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size);
+const char* GetCommandLineA();
+BOOL GetVersionExA(OSVERSIONINFOEXA* versionInfo); // honours dwOSVersionInfoSize (148 or 156)
+void GetSystemInfo(SYSTEM_INFO* systemInfo);
+LCID GetUserDefaultLCID();
+BOOL QueryPerformanceCounter(LONGLONG* count);
+DWORD GetTickCount();
+
+// User interface (user32).
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
+int MessageBoxExA(HWND owner, const char* text, const char* caption, UINT type, WORD languageId);
+HWND FindWindowA(const char* className, const char* windowName);
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+int GetSystemMetrics(int index);
+BOOL OemToCharBuffA(const char* source, char* destination, DWORD length);
+
+// Shell (shell32).
+BOOL IsUserAnAdmin();
+HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,
+                        const char* directory, int showCommand);
+
+// ---- Owners ------------------------------------------------------------------------------------
+
+// A move-only owner of one handle. Null and INVALID_HANDLE_VALUE both count as "no handle", and
+// closing keeps the thread's last error, so a caller can still report the failure it is handling.
+template <class Traits> class ScopedHandle {
+public:
+    using Handle = typename Traits::Handle;
+
+    ScopedHandle() = default;
+    explicit ScopedHandle(Handle h) : h_(h) {}
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    ScopedHandle(ScopedHandle&& other) noexcept : h_(other.release()) {}
+    ScopedHandle& operator=(ScopedHandle&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    ~ScopedHandle() { reset(); }
+
+    [[nodiscard]] bool valid() const { return Traits::IsValid(h_); }
+    explicit operator bool() const { return valid(); }
+    [[nodiscard]] Handle get() const { return h_; }
+    Handle* receive() { // for out-parameters; closes what was held before
+        reset();
+        return &h_;
+    }
+    [[nodiscard]] Handle release() { return std::exchange(h_, Traits::Null()); }
+    void reset(Handle h = Traits::Null()) {
+        if (Traits::IsValid(h_)) {
+            const DWORD saved = GetLastError();
+            Traits::Close(h_);
+            SetLastError(saved);
+        }
+        h_ = h;
+    }
+
+private:
+    Handle h_ = Traits::Null();
+};
+
+struct KeyTraits {
+    using Handle = HKEY;
+    static Handle Null() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { RegCloseKey(h); }
+};
+struct FileTraits { // files, mappings, processes, threads
+    using Handle = HANDLE;
+    static Handle Null() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { CloseHandle(h); }
+};
+struct FindTraits {
+    using Handle = HANDLE;
+    static Handle Null() { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(Handle h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { FindClose(h); }
+};
+struct ResourceTraits {
+    using Handle = HGLOBAL;
+    static Handle Null() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { FreeResource(h); }
+};
+
+using ScopedRegHandle = ScopedHandle<KeyTraits>;
+using ScopedFileHandle = ScopedHandle<FileTraits>;
+using ScopedFindHandle = ScopedHandle<FindTraits>;
+using ScopedResource = ScopedHandle<ResourceTraits>;
+
+} // namespace os

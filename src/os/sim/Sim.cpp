@@ -1,0 +1,1 @@
+#include "os/sim/Sim.h"

@@ -1,0 +1,209 @@
+// The simulated Windows behind os.h in the Linux build: a test fixture, configured through this
+// small API. One process-wide machine; Reset() gives a fresh one.
+//
+// Paths given here are Windows paths ("C:\\Program Files\\Zelm\\zelm.exe"); files live under a
+// temporary folder on the Linux disk, one folder per drive letter, names compared without regard
+// to ASCII case as NTFS does. Registry paths are given without the root ("Software\\Orvek\\Zelm")
+// and name the key as the 64-bit (native) view sees it.
+#pragma once
+
+#include "os/os.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace os::sim {
+
+// A fresh machine: empty registry and disk, Windows 10 x64 workstation reporting 6.2 (no
+// manifest), "ver" answering "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n", user locale
+// 0x0409, an administrator, ComSpec and Temp set, own module
+// "C:\\Users\\user\\Downloads\\ZelmSoundUpdate.exe", virtual clock at 0, no boxes answered
+// yet, no faults.
+void Reset();
+
+// ---- Registry ----------------------------------------------------------------------------------
+
+// On a 64-bit machine a key opened without KEY_WOW64_64KEY sees HKLM\Software as
+// HKLM\Software\WOW6432Node (the 32-bit view of a 32-bit process); HKCU is shared.
+void SetMachine64(bool is64);
+void SetRegString(HKEY root, const std::string& path, const std::string& name,
+                  const std::string& value, DWORD type = REG_SZ);
+void SetRegDword(HKEY root, const std::string& path, const std::string& name, DWORD value);
+void SetRegRaw(HKEY root, const std::string& path, const std::string& name, DWORD type,
+               const std::string& bytes);
+void CreateRegKey(HKEY root, const std::string& path);
+bool RegKeyExists(HKEY root, const std::string& path);
+struct RegValue {
+    DWORD type;
+    std::string data; // raw bytes as stored
+};
+std::optional<RegValue> GetRegValue(HKEY root, const std::string& path, const std::string& name);
+std::optional<DWORD> GetRegDword(HKEY root, const std::string& path, const std::string& name);
+
+enum class RegOp { Open, Create, Query, Set };
+// Every such operation on this key (and below it) fails with ERROR_ACCESS_DENIED.
+void DenyReg(HKEY root, const std::string& path, RegOp op);
+
+// ---- Files -------------------------------------------------------------------------------------
+
+std::string HostPath(const std::string& winPath); // the Linux path behind a Windows path
+void PutFile(const std::string& winPath, const std::string& bytes); // makes missing folders
+std::optional<std::string> GetFile(const std::string& winPath);
+bool FileExists(const std::string& winPath);
+void MakeFolder(const std::string& winPath); // with its parents
+void RemoveTree(const std::string& winPath);
+// A folder that is a junction (reparse point) to another folder.
+void MakeJunction(const std::string& winPath, const std::string& targetWinPath);
+std::vector<std::string> ListFolder(const std::string& winPath); // names, sorted
+
+// Another process holds the file open with this share mode until released.
+int HoldFile(const std::string& winPath, DWORD shareMode);
+void ReleaseFile(int holdId);
+
+// Writes to files whose path contains `pathPart` (case-insensitive; empty for every file) fail
+// with ERROR_DISK_FULL once this many bytes have been written through one handle.
+void FailWritesAfter(const std::string& pathPart, std::uint64_t bytes);
+
+// ---- Injected faults ---------------------------------------------------------------------------
+
+enum class Call {
+    RegOpenKeyEx,
+    RegCreateKeyEx,
+    RegQueryValueEx,
+    RegSetValueEx,
+    RegCloseKey,
+    CreateFile,
+    ReadFile,
+    WriteFile,
+    FlushFileBuffers,
+    GetFileSize,
+    CloseHandle,
+    DeleteFile,
+    MoveFileEx,
+    GetFileAttributes,
+    FindFirstFile,
+    FindNextFile,
+    FindClose,
+    SetCurrentDirectory,
+    GetModuleFileName,
+    FindResource,
+    LoadResource,
+    LockResource,
+    SizeofResource,
+    CreateFileMapping,
+    CreateProcess,
+    WaitForSingleObject,
+    GetEnvironmentVariable,
+    GetVersionEx,
+    MessageBox,
+    ShellExecute,
+    Count
+};
+// The n-th call (1-based, counted from Reset) of this kind fails with `error` (for calls that
+// return a status, that status), touching nothing.
+void FailCall(Call call, int nth, DWORD error);
+// Every call of this kind whose path or key path contains `pathPart` (case-insensitive) fails.
+void FailCallsOn(Call call, const std::string& pathPart, DWORD error);
+int CallCount(Call call);
+
+// Handles and keys still open (files, finds, mappings, processes, registry keys): leak checks.
+int OpenHandles();
+int OpenKeys();
+
+// ---- Message boxes -----------------------------------------------------------------------------
+
+struct Box {
+    bool extended; // MessageBoxExA rather than MessageBoxA
+    bool hasOwner; // an owner window was passed
+    std::string text;
+    std::string caption;
+    UINT style;
+    WORD languageId; // 0 for MessageBoxA
+};
+const std::vector<Box>& Boxes();
+// Answers for the next boxes, in order. When the script runs out, an MB_OK box answers IDOK and
+// a yes/no box answers IDNO.
+void AnswerBoxes(std::vector<int> answers);
+
+// ---- Time --------------------------------------------------------------------------------------
+
+// Sleep advances the virtual clock and never waits; GetTickCount and QueryPerformanceCounter
+// (1 MHz) read it.
+DWORD Now();
+void SetQueryPerformanceCounterAvailable(bool available);
+
+// ---- Processes and windows ---------------------------------------------------------------------
+
+struct HostOptions {
+    std::string folder;         // the host's folder, with its trailing backslash
+    DWORD releaseDelayMs = 0;   // after WM_QUIT, how long the host keeps its files open
+    bool neverReleases = false; // ignores WM_QUIT entirely and keeps running
+    bool hasWindow = true;      // shows a "TZelmMainForm" window
+};
+// A running host: mapping "zelm_memfile", a top-level "TZelmMainForm" window, and folder +
+// "zorv.3bs" held open with share mode 0 (when that file exists). WM_QUIT posted to its window
+// ends it: the window and mapping go at once, the file is released after releaseDelayMs.
+void StartHost(const HostOptions& options);
+bool HostRunning();
+int QuitMessagesToHost();
+int QuitMessagesToOwnThread(); // must stay 0: a WM_QUIT of our own would end the next boxes
+
+// Another process's named mapping, for other names than the host's.
+void AddNamedMapping(const std::string& name);
+
+// What "<ComSpec> /c ver > \"file\"" writes into the file, in the OEM code page; nullopt makes
+// the command interpreter unstartable (CreateProcessA fails).
+void SetVerOutput(std::optional<std::string> oemText);
+
+struct ProcessRecord {
+    std::string commandLine;
+    DWORD creationFlags;
+    DWORD startupFlags;
+    WORD showWindow;
+    bool inheritHandles;
+};
+const std::vector<ProcessRecord>& StartedProcesses();
+
+struct ShellExecuteRecord {
+    bool hasOwner;
+    std::string operation, file, parameters, directory;
+    int showCommand;
+    std::string currentDirectory; // the process's current folder at the call
+};
+const std::vector<ShellExecuteRecord>& ShellExecutes();
+std::string CurrentDirectory();
+
+// ---- System ------------------------------------------------------------------------------------
+
+struct Version {
+    DWORD major = 6, minor = 2, build = 9200, platform = VER_PLATFORM_WIN32_NT;
+    std::string csd; // service-pack text
+    WORD suiteMask = 0x100;
+    BYTE productType = VER_NT_WORKSTATION;
+    bool extendedQuery = true;    // false: the 156-byte query fails (before NT 4 SP6)
+    bool anyQuery = true;         // false: both queries fail
+    bool nativeSystemInfo = true; // kernel32 exports GetNativeSystemInfo
+};
+void SetVersion(const Version& version);
+// The machine's processor architecture (GetNativeSystemInfo); GetSystemInfo of a 32-bit process
+// on a 64-bit machine reports PROCESSOR_ARCHITECTURE_INTEL.
+void SetArchitecture(WORD architecture);
+void SetSystemMetric(int index, int value);
+void SetUserLocale(LCID lcid);
+void SetAdmin(bool admin);
+void SetEnv(const std::string& name, std::optional<std::string> value);
+void SetCommandLine(const std::string& commandLine);
+void SetDllSearchFunctions(bool hasSetDefaultDllDirectories);
+struct DllSearch {
+    bool defaultDirectoriesSet; // SetDefaultDllDirectories was called
+    DWORD defaultDirectoriesFlags;
+    bool dllDirectoryCleared; // SetDllDirectoryA("") was called
+};
+DllSearch DllSearchState();
+
+// The updater's own executable: its path (a file in the simulated disk) and its resources.
+void SetOwnModulePath(const std::string& winPath);
+void AddResource(const std::string& type, const std::string& name, const std::string& bytes);
+
+} // namespace os::sim
