@@ -8,7 +8,7 @@ packages=(
     clang clang-format clang-tidy libclang-rt-14-dev valgrind
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686
     wine wine32 xvfb xauth x11-utils imagemagick osslsigncode openssl
-    sox libsox-fmt-mp3 lame mpg123
+    sox libsox-fmt-mp3 lame mpg123 locales
 )
 
 missing=()
@@ -25,4 +25,16 @@ fi
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# The end-to-end tests run Wine under English and Russian user locales.
+for loc in en_US ru_RU; do
+    if ! locale -a | grep -qix "$loc.utf-\?8"; then
+        sed -i "s/^# *\($loc.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+        grep -qx "$loc.UTF-8 UTF-8" /etc/locale.gen || echo "$loc.UTF-8 UTF-8" >>/etc/locale.gen
+        need_locale_gen=1
+    fi
+done
+if [ -n "${need_locale_gen:-}" ]; then
+    locale-gen >/dev/null
 fi
