@@ -1,0 +1,480 @@
+// os.h on real Windows: every function forwards to the Win32 (ANSI) function of the same name.
+//
+// The os types are declared without <windows.h>; where they differ from the real ones (handles,
+// structures, LARGE_INTEGER) they are converted here, and structures are passed by pointer only
+// where the static_asserts below prove that both layouts agree.
+#include "os/os.h"
+
+#include <cstddef>
+
+// Every numeric constant of os.h, captured before <windows.h> turns these names into macros, so
+// that each can be checked against the real value below.
+#define ZELM_OS_CONSTANTS(X)                                                                       \
+    X(MAX_PATH)                                                                                    \
+    X(INVALID_FILE_ATTRIBUTES)                                                                     \
+    X(INFINITE)                                                                                    \
+    X(ERROR_SUCCESS)                                                                               \
+    X(NO_ERROR)                                                                                    \
+    X(ERROR_FILE_NOT_FOUND)                                                                        \
+    X(ERROR_PATH_NOT_FOUND)                                                                        \
+    X(ERROR_ACCESS_DENIED)                                                                         \
+    X(ERROR_INVALID_HANDLE)                                                                        \
+    X(ERROR_NOT_ENOUGH_MEMORY)                                                                     \
+    X(ERROR_NO_MORE_FILES)                                                                         \
+    X(ERROR_WRITE_FAULT)                                                                           \
+    X(ERROR_READ_FAULT)                                                                            \
+    X(ERROR_SHARING_VIOLATION)                                                                     \
+    X(ERROR_HANDLE_EOF)                                                                            \
+    X(ERROR_FILE_EXISTS)                                                                           \
+    X(ERROR_INVALID_PARAMETER)                                                                     \
+    X(ERROR_DISK_FULL)                                                                             \
+    X(ERROR_INSUFFICIENT_BUFFER)                                                                   \
+    X(ERROR_PROC_NOT_FOUND)                                                                        \
+    X(ERROR_ALREADY_EXISTS)                                                                        \
+    X(ERROR_ENVVAR_NOT_FOUND)                                                                      \
+    X(ERROR_MORE_DATA)                                                                             \
+    X(ERROR_RESOURCE_DATA_NOT_FOUND)                                                               \
+    X(ERROR_RESOURCE_TYPE_NOT_FOUND)                                                               \
+    X(ERROR_RESOURCE_NAME_NOT_FOUND)                                                               \
+    X(ERROR_INVALID_WINDOW_HANDLE)                                                                 \
+    X(KEY_QUERY_VALUE)                                                                             \
+    X(KEY_SET_VALUE)                                                                               \
+    X(KEY_CREATE_SUB_KEY)                                                                          \
+    X(KEY_ENUMERATE_SUB_KEYS)                                                                      \
+    X(KEY_NOTIFY)                                                                                  \
+    X(KEY_WOW64_64KEY)                                                                             \
+    X(KEY_WOW64_32KEY)                                                                             \
+    X(KEY_READ)                                                                                    \
+    X(KEY_WRITE)                                                                                   \
+    X(KEY_ALL_ACCESS)                                                                              \
+    X(REG_OPTION_NON_VOLATILE)                                                                     \
+    X(REG_CREATED_NEW_KEY)                                                                         \
+    X(REG_OPENED_EXISTING_KEY)                                                                     \
+    X(REG_NONE)                                                                                    \
+    X(REG_SZ)                                                                                      \
+    X(REG_EXPAND_SZ)                                                                               \
+    X(REG_BINARY)                                                                                  \
+    X(REG_DWORD)                                                                                   \
+    X(REG_MULTI_SZ)                                                                                \
+    X(REG_QWORD)                                                                                   \
+    X(GENERIC_READ)                                                                                \
+    X(GENERIC_WRITE)                                                                               \
+    X(FILE_SHARE_READ)                                                                             \
+    X(FILE_SHARE_WRITE)                                                                            \
+    X(FILE_SHARE_DELETE)                                                                           \
+    X(CREATE_NEW)                                                                                  \
+    X(CREATE_ALWAYS)                                                                               \
+    X(OPEN_EXISTING)                                                                               \
+    X(OPEN_ALWAYS)                                                                                 \
+    X(TRUNCATE_EXISTING)                                                                           \
+    X(FILE_ATTRIBUTE_READONLY)                                                                     \
+    X(FILE_ATTRIBUTE_HIDDEN)                                                                       \
+    X(FILE_ATTRIBUTE_SYSTEM)                                                                       \
+    X(FILE_ATTRIBUTE_DIRECTORY)                                                                    \
+    X(FILE_ATTRIBUTE_ARCHIVE)                                                                      \
+    X(FILE_ATTRIBUTE_NORMAL)                                                                       \
+    X(FILE_ATTRIBUTE_TEMPORARY)                                                                    \
+    X(FILE_ATTRIBUTE_REPARSE_POINT)                                                                \
+    X(FILE_FLAG_SEQUENTIAL_SCAN)                                                                   \
+    X(FILE_FLAG_WRITE_THROUGH)                                                                     \
+    X(MOVEFILE_REPLACE_EXISTING)                                                                   \
+    X(MOVEFILE_WRITE_THROUGH)                                                                      \
+    X(INVALID_FILE_SIZE)                                                                           \
+    X(PAGE_READWRITE)                                                                              \
+    X(CREATE_NEW_CONSOLE)                                                                          \
+    X(CREATE_NEW_PROCESS_GROUP)                                                                    \
+    X(STARTF_USESHOWWINDOW)                                                                        \
+    X(WAIT_OBJECT_0)                                                                               \
+    X(WAIT_TIMEOUT)                                                                                \
+    X(WAIT_FAILED)                                                                                 \
+    X(LOAD_LIBRARY_SEARCH_SYSTEM32)                                                                \
+    X(VER_PLATFORM_WIN32_WINDOWS)                                                                  \
+    X(VER_PLATFORM_WIN32_NT)                                                                       \
+    X(VER_NT_WORKSTATION)                                                                          \
+    X(VER_NT_DOMAIN_CONTROLLER)                                                                    \
+    X(VER_NT_SERVER)                                                                               \
+    X(PROCESSOR_ARCHITECTURE_INTEL)                                                                \
+    X(PROCESSOR_ARCHITECTURE_IA64)                                                                 \
+    X(PROCESSOR_ARCHITECTURE_AMD64)                                                                \
+    X(SM_TABLETPC)                                                                                 \
+    X(SM_MEDIACENTER)                                                                              \
+    X(SM_STARTER)                                                                                  \
+    X(SM_SERVERR2)                                                                                 \
+    X(WM_QUIT)                                                                                     \
+    X(SW_HIDE)                                                                                     \
+    X(SW_SHOWNORMAL)                                                                               \
+    X(MB_OK)                                                                                       \
+    X(MB_YESNO)                                                                                    \
+    X(MB_ICONERROR)                                                                                \
+    X(MB_ICONQUESTION)                                                                             \
+    X(MB_TASKMODAL)                                                                                \
+    X(MB_TOPMOST)                                                                                  \
+    X(MB_SERVICE_NOTIFICATION)                                                                     \
+    X(IDOK)                                                                                        \
+    X(IDCANCEL)                                                                                    \
+    X(IDYES)                                                                                       \
+    X(IDNO)
+
+namespace captured {
+#define ZELM_CAPTURE(name) constexpr auto name##_ = os::name;
+ZELM_OS_CONSTANTS(ZELM_CAPTURE)
+#undef ZELM_CAPTURE
+} // namespace captured
+
+// Only after os.h (see WindowsSupport.h).
+#include "os/win32/WindowsSupport.h"
+
+#define ZELM_CHECK_CONSTANT(name)                                                                  \
+    static_assert(static_cast<unsigned long long>(captured::name##_) ==                            \
+                      static_cast<unsigned long long>(name),                                       \
+                  "os.h disagrees with <windows.h> on " #name);
+ZELM_OS_CONSTANTS(ZELM_CHECK_CONSTANT)
+#undef ZELM_CHECK_CONSTANT
+#undef ZELM_OS_CONSTANTS
+
+// ---- Layouts that are passed by pointer
+// ----------------------------------------------------------
+
+#define ZELM_SAME_FIELD(type, field)                                                               \
+    static_assert(offsetof(os::type, field) == offsetof(::type, field) &&                          \
+                      sizeof(os::type::field) == sizeof(::type::field),                            \
+                  #type "::" #field " differs");
+
+static_assert(sizeof(os::FILETIME) == sizeof(::FILETIME));
+static_assert(sizeof(os::WIN32_FIND_DATAA) == sizeof(::WIN32_FIND_DATAA) &&
+              sizeof(::WIN32_FIND_DATAA) == 320);
+ZELM_SAME_FIELD(WIN32_FIND_DATAA, dwFileAttributes)
+ZELM_SAME_FIELD(WIN32_FIND_DATAA, ftLastWriteTime)
+ZELM_SAME_FIELD(WIN32_FIND_DATAA, nFileSizeHigh)
+ZELM_SAME_FIELD(WIN32_FIND_DATAA, nFileSizeLow)
+ZELM_SAME_FIELD(WIN32_FIND_DATAA, dwReserved0)
+ZELM_SAME_FIELD(WIN32_FIND_DATAA, cFileName)
+ZELM_SAME_FIELD(WIN32_FIND_DATAA, cAlternateFileName)
+
+static_assert(sizeof(os::OSVERSIONINFOEXA) == sizeof(::OSVERSIONINFOEXA) &&
+              sizeof(::OSVERSIONINFOEXA) == os::kOsVersionInfoExSize);
+static_assert(sizeof(::OSVERSIONINFOA) == os::kOsVersionInfoSize);
+ZELM_SAME_FIELD(OSVERSIONINFOEXA, dwMajorVersion)
+ZELM_SAME_FIELD(OSVERSIONINFOEXA, dwBuildNumber)
+ZELM_SAME_FIELD(OSVERSIONINFOEXA, dwPlatformId)
+ZELM_SAME_FIELD(OSVERSIONINFOEXA, szCSDVersion)
+ZELM_SAME_FIELD(OSVERSIONINFOEXA, wServicePackMajor)
+ZELM_SAME_FIELD(OSVERSIONINFOEXA, wSuiteMask)
+ZELM_SAME_FIELD(OSVERSIONINFOEXA, wProductType)
+
+static_assert(sizeof(os::SYSTEM_INFO) == sizeof(::SYSTEM_INFO) && sizeof(::SYSTEM_INFO) == 36);
+ZELM_SAME_FIELD(SYSTEM_INFO, wProcessorArchitecture)
+ZELM_SAME_FIELD(SYSTEM_INFO, dwPageSize)
+ZELM_SAME_FIELD(SYSTEM_INFO, dwActiveProcessorMask)
+ZELM_SAME_FIELD(SYSTEM_INFO, dwNumberOfProcessors)
+ZELM_SAME_FIELD(SYSTEM_INFO, wProcessorLevel)
+ZELM_SAME_FIELD(SYSTEM_INFO, wProcessorRevision)
+
+static_assert(sizeof(os::STARTUPINFOA) == sizeof(::STARTUPINFOA) && sizeof(::STARTUPINFOA) == 68);
+ZELM_SAME_FIELD(STARTUPINFOA, dwFlags)
+ZELM_SAME_FIELD(STARTUPINFOA, wShowWindow)
+ZELM_SAME_FIELD(STARTUPINFOA, lpReserved2)
+ZELM_SAME_FIELD(STARTUPINFOA, hStdError)
+
+static_assert(sizeof(os::PROCESS_INFORMATION) == sizeof(::PROCESS_INFORMATION));
+ZELM_SAME_FIELD(PROCESS_INFORMATION, hThread)
+ZELM_SAME_FIELD(PROCESS_INFORMATION, dwThreadId)
+#undef ZELM_SAME_FIELD
+
+// Integer types that pass through pointers unchanged.
+static_assert(sizeof(os::DWORD) == sizeof(::DWORD) && sizeof(os::LONG) == sizeof(::LONG));
+static_assert(sizeof(os::WPARAM) == sizeof(::WPARAM) && sizeof(os::LPARAM) == sizeof(::LPARAM));
+
+namespace {
+
+::HKEY Native(os::HKEY key) {
+    return reinterpret_cast<::HKEY>(key);
+}
+::HWND Native(os::HWND window) {
+    return reinterpret_cast<::HWND>(window);
+}
+::HMODULE Native(os::HMODULE module) {
+    return reinterpret_cast<::HMODULE>(module);
+}
+::HRSRC Native(os::HRSRC resource) {
+    return reinterpret_cast<::HRSRC>(resource);
+}
+
+os::HKEY Ours(::HKEY key) {
+    return reinterpret_cast<os::HKEY>(key);
+}
+os::HWND Ours(::HWND window) {
+    return reinterpret_cast<os::HWND>(window);
+}
+os::HINSTANCE Ours(::HINSTANCE instance) {
+    return reinterpret_cast<os::HINSTANCE>(instance);
+}
+os::HRSRC Ours(::HRSRC resource) {
+    return reinterpret_cast<os::HRSRC>(resource);
+}
+
+// A kernel32 function that Windows 2000 lacks, looked up at run time; null when it is absent.
+template <class Function> Function Kernel32Function(const char* name) {
+    const ::HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
+    if (kernel32 == nullptr) {
+        return nullptr;
+    }
+    // FARPROC -> void(*)() -> the real type: the cast through the generic function type is the
+    // one that keeps -Wcast-function-type quiet, and the name fixes what the function is.
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, name)));
+}
+
+} // namespace
+
+namespace os {
+
+// ---- Registry
+// ------------------------------------------------------------------------------------
+
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired, HKEY* result) {
+    ::HKEY opened = nullptr;
+    const LONG status = ::RegOpenKeyExA(Native(key), subKey, options, desired, &opened);
+    if (status == ERROR_SUCCESS) {
+        *result = Ours(opened);
+    }
+    return status;
+}
+
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
+                     REGSAM desired, void* security, HKEY* result, DWORD* disposition) {
+    ::HKEY opened = nullptr;
+    const LONG status =
+        ::RegCreateKeyExA(Native(key), subKey, reserved, keyClass, options, desired,
+                          static_cast<LPSECURITY_ATTRIBUTES>(security), &opened, disposition);
+    if (status == ERROR_SUCCESS) {
+        *result = Ours(opened);
+    }
+    return status;
+}
+
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                      DWORD* dataSize) {
+    return ::RegQueryValueExA(Native(key), valueName, reserved, type, data, dataSize);
+}
+
+LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataSize) {
+    return ::RegSetValueExA(Native(key), valueName, reserved, type, data, dataSize);
+}
+
+LONG RegCloseKey(HKEY key) {
+    return ::RegCloseKey(Native(key));
+}
+
+// ---- Files and folders
+// ---------------------------------------------------------------------------
+
+HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* security,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+    return ::CreateFileA(fileName, desiredAccess, shareMode,
+                         static_cast<LPSECURITY_ATTRIBUTES>(security), creationDisposition,
+                         flagsAndAttributes, templateFile);
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped) {
+    return ::ReadFile(file, buffer, bytesToRead, bytesRead, static_cast<LPOVERLAPPED>(overlapped));
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+               void* overlapped) {
+    return ::WriteFile(file, buffer, bytesToWrite, bytesWritten,
+                       static_cast<LPOVERLAPPED>(overlapped));
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    return ::FlushFileBuffers(file);
+}
+DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) {
+    return ::GetFileSize(file, fileSizeHigh);
+}
+BOOL CloseHandle(HANDLE object) {
+    return ::CloseHandle(object);
+}
+BOOL DeleteFileA(const char* fileName) {
+    return ::DeleteFileA(fileName);
+}
+
+BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags) {
+    return ::MoveFileExA(existingFileName, newFileName, flags);
+}
+
+DWORD GetFileAttributesA(const char* fileName) {
+    return ::GetFileAttributesA(fileName);
+}
+
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* findData) {
+    return ::FindFirstFileA(pattern, reinterpret_cast<::WIN32_FIND_DATAA*>(findData));
+}
+
+BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* findData) {
+    return ::FindNextFileA(find, reinterpret_cast<::WIN32_FIND_DATAA*>(findData));
+}
+
+BOOL FindClose(HANDLE find) {
+    return ::FindClose(find);
+}
+BOOL SetCurrentDirectoryA(const char* path) {
+    return ::SetCurrentDirectoryA(path);
+}
+
+// ---- The own module and its resources
+// ------------------------------------------------------------
+
+DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
+    return ::GetModuleFileNameA(Native(module), fileName, size);
+}
+
+HMODULE GetModuleHandleA(const char* moduleName) {
+    return Ours(::GetModuleHandleA(moduleName));
+}
+
+FARPROC GetProcAddress(HMODULE module, const char* procName) {
+    return reinterpret_cast<FARPROC>(::GetProcAddress(Native(module), procName));
+}
+
+HRSRC FindResourceA(HMODULE module, const char* name, const char* type) {
+    return Ours(::FindResourceA(Native(module), name, type));
+}
+
+HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
+    return static_cast<HGLOBAL>(::LoadResource(Native(module), Native(resource)));
+}
+
+void* LockResource(HGLOBAL resourceData) {
+    return ::LockResource(resourceData);
+}
+
+DWORD SizeofResource(HMODULE module, HRSRC resource) {
+    return ::SizeofResource(Native(module), Native(resource));
+}
+
+BOOL FreeResource(HGLOBAL resourceData) {
+    return ::FreeResource(resourceData);
+}
+
+// Windows XP SP1 and later: on Windows 2000 the call fails as a missing function would.
+BOOL SetDllDirectoryA(const char* path) {
+    using SetDllDirectoryFn = ::BOOL(WINAPI*)(LPCSTR);
+    const auto setDllDirectory = Kernel32Function<SetDllDirectoryFn>("SetDllDirectoryA");
+    if (setDllDirectory == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    return setDllDirectory(path);
+}
+
+// ---- Processes and system information
+// ------------------------------------------------------------
+
+HANDLE CreateFileMappingA(HANDLE file, void* security, DWORD protect, DWORD maximumSizeHigh,
+                          DWORD maximumSizeLow, const char* name) {
+    return ::CreateFileMappingA(file, static_cast<LPSECURITY_ATTRIBUTES>(security), protect,
+                                maximumSizeHigh, maximumSizeLow, name);
+}
+
+DWORD GetLastError() {
+    return ::GetLastError();
+}
+void SetLastError(DWORD errorCode) {
+    ::SetLastError(errorCode);
+}
+void Sleep(DWORD milliseconds) {
+    ::Sleep(milliseconds);
+}
+
+BOOL CreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
+                    void* threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                    void* environment, const char* currentDirectory, STARTUPINFOA* startupInfo,
+                    PROCESS_INFORMATION* processInformation) {
+    return ::CreateProcessA(
+        applicationName, commandLine, static_cast<LPSECURITY_ATTRIBUTES>(processAttributes),
+        static_cast<LPSECURITY_ATTRIBUTES>(threadAttributes), inheritHandles, creationFlags,
+        environment, currentDirectory, reinterpret_cast<::STARTUPINFOA*>(startupInfo),
+        reinterpret_cast<::PROCESS_INFORMATION*>(processInformation));
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    return ::WaitForSingleObject(object, milliseconds);
+}
+
+DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size) {
+    return ::GetEnvironmentVariableA(name, buffer, size);
+}
+
+const char* GetCommandLineA() {
+    return ::GetCommandLineA();
+}
+
+BOOL GetVersionExA(OSVERSIONINFOEXA* versionInfo) {
+    // The first 148 bytes are OSVERSIONINFOA; Windows reads dwOSVersionInfoSize to tell them apart.
+    return ::GetVersionExA(reinterpret_cast<::OSVERSIONINFOA*>(versionInfo));
+}
+
+void GetSystemInfo(SYSTEM_INFO* systemInfo) {
+    ::GetSystemInfo(reinterpret_cast<::SYSTEM_INFO*>(systemInfo));
+}
+
+LCID GetUserDefaultLCID() {
+    return ::GetUserDefaultLCID();
+}
+
+BOOL QueryPerformanceCounter(LONGLONG* count) {
+    ::LARGE_INTEGER value;
+    if (!::QueryPerformanceCounter(&value)) {
+        return FALSE;
+    }
+    *count = value.QuadPart;
+    return TRUE;
+}
+
+DWORD GetTickCount() {
+    return ::GetTickCount();
+}
+
+// ---- User interface
+// ------------------------------------------------------------------------------
+
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+    return ::MessageBoxA(Native(owner), text, caption, type);
+}
+
+int MessageBoxExA(HWND owner, const char* text, const char* caption, UINT type, WORD languageId) {
+    return ::MessageBoxExA(Native(owner), text, caption, type, languageId);
+}
+
+HWND FindWindowA(const char* className, const char* windowName) {
+    return Ours(::FindWindowA(className, windowName));
+}
+
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::PostMessageA(Native(window), message, wParam, lParam);
+}
+
+int GetSystemMetrics(int index) {
+    return ::GetSystemMetrics(index);
+}
+
+BOOL OemToCharBuffA(const char* source, char* destination, DWORD length) {
+    return ::OemToCharBuffA(source, destination, length);
+}
+
+// ---- Shell
+// ---------------------------------------------------------------------------------------
+
+BOOL IsUserAnAdmin() {
+    return ::IsUserAnAdmin();
+}
+
+HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,
+                        const char* directory, int showCommand) {
+    return Ours(
+        ::ShellExecuteA(Native(owner), operation, file, parameters, directory, showCommand));
+}
+
+} // namespace os
