@@ -1,0 +1,84 @@
+// zelm_stamp IMAGE: writes the image's digest into its stamp slot, so that the updater can tell at
+// run time that its file is the one the build produced. Run on the linked executable, before any
+// Authenticode signature is added.
+#include "install/ImageDigest.h"
+
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::optional<std::vector<std::uint8_t>> ReadImage(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+bool WriteSlot(const std::string& path, std::uint64_t slotOffset, const Sha256Digest& digest) {
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(slotOffset));
+    out.write(reinterpret_cast<const char*>(digest.data()),
+              static_cast<std::streamsize>(digest.size()));
+    out.close();
+    return !out.fail();
+}
+
+// Why the image cannot be stamped, or empty when it can.
+std::string Refusal(const ImageDigestResult& result) {
+    switch (result.status) {
+    case ImageStatus::Ok:
+        break;
+    case ImageStatus::NoMarker:
+        return "the stamp marker does not occur in the image (was the self-check linked in?)";
+    case ImageStatus::DuplicateMarker:
+        return "the stamp marker occurs more than once in the image";
+    case ImageStatus::SlotPastEnd:
+        return "the stamp marker is too close to the end of the image to be followed by its slot";
+    case ImageStatus::MisplacedCertificates:
+        return "the certificate table is not at the end of the image";
+    }
+    if (result.hasCertificates) {
+        return "the image is already signed; stamp it before signing";
+    }
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::cerr << "usage: zelm_stamp IMAGE\n";
+        return 2;
+    }
+    const std::string path = argv[1];
+    const std::optional<std::vector<std::uint8_t>> image = ReadImage(path);
+    if (!image) {
+        std::cerr << "zelm_stamp: cannot read " << path << "\n";
+        return 1;
+    }
+    const ImageDigestResult result = DigestImage(image->data(), image->size(), kStampMarker);
+    const std::string refusal = Refusal(result);
+    if (!refusal.empty()) {
+        std::cerr << "zelm_stamp: " << path << ": " << refusal << "\n";
+        return 1;
+    }
+    if (!WriteSlot(path, result.slotOffset, result.digest)) {
+        std::cerr << "zelm_stamp: cannot write the digest into " << path << "\n";
+        return 1;
+    }
+    std::cout << "zelm_stamp: " << path << ": digest " << ToHex(result.digest) << " at offset "
+              << result.slotOffset << "\n";
+    return 0;
+}
