@@ -1,0 +1,29 @@
+// zorvres OUT.res FILE: writes FILE as the resource "ZORV" of type "3BS", language 1049.
+#include "ResFile.h"
+
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::cerr << "usage: zorvres OUT.res FILE\n";
+        return 2;
+    }
+    std::ifstream in(argv[2], std::ios::binary);
+    const std::vector<std::uint8_t> data{std::istreambuf_iterator<char>(in),
+                                         std::istreambuf_iterator<char>()};
+    if (!in.eof() || data.empty()) {
+        std::cerr << "zorvres: " << argv[2] << ": cannot read\n";
+        return 1;
+    }
+    const std::vector<std::uint8_t> res = MakeResFile("3BS", "ZORV", kLangRussian, data);
+    std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(res.data()), static_cast<std::streamsize>(res.size()));
+    out.close();
+    if (!out) {
+        std::cerr << "zorvres: " << argv[1] << ": cannot write\n";
+        return 1;
+    }
+    return 0;
+}
