@@ -1,8 +1,11 @@
 // zelm_stamp IMAGE: writes the image's digest into its stamp slot, so that the updater can tell at
 // run time that its file is the one the build produced. Run on the linked executable, before any
-// Authenticode signature is added.
+// Authenticode signature is added. A PE file is first padded with zeros to a multiple of eight
+// bytes.
 #include "install/ImageDigest.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -26,13 +29,20 @@ std::optional<std::vector<std::uint8_t>> ReadImage(const std::string& path) {
     return bytes;
 }
 
-bool WriteSlot(const std::string& path, std::uint64_t slotOffset, const Sha256Digest& digest) {
-    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
-    out.seekp(static_cast<std::streamoff>(slotOffset));
-    out.write(reinterpret_cast<const char*>(digest.data()),
-              static_cast<std::streamsize>(digest.size()));
+bool WriteImage(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     out.close();
     return !out.fail();
+}
+
+// A signing tool pads a PE file to a multiple of eight bytes before it appends the certificate
+// table, which would add bytes to the digest; padding before stamping leaves it nothing to add.
+void PadForSigning(std::vector<std::uint8_t>& image) {
+    constexpr std::size_t kCertificateAlignment = 8;
+    image.resize((image.size() + kCertificateAlignment - 1) / kCertificateAlignment *
+                 kCertificateAlignment);
 }
 
 // Why the image cannot be stamped, or empty when it can.
@@ -63,19 +73,25 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string path = argv[1];
-    const std::optional<std::vector<std::uint8_t>> image = ReadImage(path);
+    std::optional<std::vector<std::uint8_t>> image = ReadImage(path);
     if (!image) {
         std::cerr << "zelm_stamp: cannot read " << path << "\n";
         return 1;
     }
-    const ImageDigestResult result = DigestImage(image->data(), image->size(), kStampMarker);
+    std::vector<std::uint8_t>& bytes = *image;
+    if (DigestImage(bytes.data(), bytes.size(), kStampMarker).isPe) {
+        PadForSigning(bytes);
+    }
+    const ImageDigestResult result = DigestImage(bytes.data(), bytes.size(), kStampMarker);
     const std::string refusal = Refusal(result);
     if (!refusal.empty()) {
         std::cerr << "zelm_stamp: " << path << ": " << refusal << "\n";
         return 1;
     }
-    if (!WriteSlot(path, result.slotOffset, result.digest)) {
-        std::cerr << "zelm_stamp: cannot write the digest into " << path << "\n";
+    std::copy(result.digest.begin(), result.digest.end(),
+              bytes.begin() + static_cast<std::ptrdiff_t>(result.slotOffset));
+    if (!WriteImage(path, bytes)) {
+        std::cerr << "zelm_stamp: cannot write " << path << "\n";
         return 1;
     }
     std::cout << "zelm_stamp: " << path << ": digest " << ToHex(result.digest) << " at offset "
