@@ -3,17 +3,17 @@
 
 #include <fstream>
 #include <iostream>
-#include <iterator>
 
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::cerr << "usage: zorvres OUT.res FILE\n";
         return 2;
     }
-    std::ifstream in(argv[2], std::ios::binary);
-    const std::vector<std::uint8_t> data{std::istreambuf_iterator<char>(in),
-                                         std::istreambuf_iterator<char>()};
-    if (!in.eof() || data.empty()) {
+    std::ifstream in(argv[2], std::ios::binary | std::ios::ate);
+    const std::streamoff size = in.tellg();
+    std::vector<std::uint8_t> data(size > 0 ? static_cast<std::size_t>(size) : 0);
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(data.data()), size) || data.empty()) {
         std::cerr << "zorvres: " << argv[2] << ": cannot read\n";
         return 1;
     }
