@@ -1,1 +1,0 @@
-#include "os/sim/Sim.h"

@@ -1,0 +1,484 @@
+// Files of the simulated disk: the test API, CreateFileA and the calls on open files, holds of
+// other processes and writes that run out of disk.
+#include "os/sim/SimPaths.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace os::sim {
+namespace detail {
+namespace {
+
+constexpr DWORD ERROR_DIRECTORY = 267;
+
+WinPath MustParse(const std::string& winPath) {
+    auto path = ParseWinPath(winPath.c_str());
+    if (!path) {
+        std::fprintf(stderr, "simulated Windows: not a drive path: '%s'\n", winPath.c_str());
+        std::abort();
+    }
+    return *path;
+}
+
+std::string HostOf(const std::string& winPath) {
+    return Locate(MustParse(winPath)).host;
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& host) {
+    const auto info = StatOf(host);
+    if (!info) {
+        return std::nullopt;
+    }
+    return FileIdentity{info->st_dev, info->st_ino};
+}
+
+std::string PathText(const char* path) {
+    const auto parsed = ParseWinPath(path);
+    return parsed ? parsed->Text() : std::string(path != nullptr ? path : "");
+}
+
+template <class Result> Result Fail(DWORD error, Result result) {
+    SetError(error);
+    return result;
+}
+
+// The bytes a handle may still write before FailWritesAfter stops it.
+std::optional<std::uint64_t> WriteAllowance(const OpenFile& file) {
+    std::optional<std::uint64_t> allowance;
+    for (const WriteLimit& limit : TheWorld().writeLimits) {
+        if (ContainsNoCase(file.winPath, limit.pathPart)) {
+            const std::uint64_t left = limit.bytes > file.written ? limit.bytes - file.written : 0;
+            allowance = std::min(allowance.value_or(left), left);
+        }
+    }
+    return allowance;
+}
+
+struct CreateRequest {
+    DWORD access;
+    DWORD share;
+    DWORD disposition;
+};
+
+// The checks of CreateFileA in the order Windows makes them; 0 when the open may go ahead.
+DWORD CreateError(const HostLocation& location, const CreateRequest& request) {
+    if (request.disposition < CREATE_NEW || request.disposition > TRUNCATE_EXISTING) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!location.parentExists) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    const auto info = StatOf(location.host);
+    if (info && request.disposition == CREATE_NEW) {
+        return ERROR_FILE_EXISTS;
+    }
+    if (info && S_ISDIR(info->st_mode)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!info) {
+        const bool mustExist =
+            request.disposition == OPEN_EXISTING || request.disposition == TRUNCATE_EXISTING;
+        return mustExist ? ERROR_FILE_NOT_FOUND : NO_ERROR;
+    }
+    if (request.disposition == TRUNCATE_EXISTING && (request.access & FILE_SHARE_WRITE) == 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const FileIdentity identity{info->st_dev, info->st_ino};
+    return SharingConflict(identity, request.access, request.share) ? ERROR_SHARING_VIOLATION
+                                                                    : NO_ERROR;
+}
+
+bool Truncates(DWORD disposition) {
+    return disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+}
+
+void RemoveWithoutCheck(const std::string& host) {
+    std::error_code ignored;
+    std::filesystem::remove_all(host, ignored);
+}
+
+} // namespace
+
+std::optional<int> HoldFileFor(const std::string& winPath, DWORD shareMode) {
+    const std::string host = HostOf(winPath);
+    const auto info = StatOf(host);
+    if (!info || S_ISDIR(info->st_mode)) {
+        return std::nullopt;
+    }
+    World& world = TheWorld();
+    const int id = world.nextHold++;
+    world.holds.emplace(id, Hold{open(host.c_str(), O_RDONLY | O_CLOEXEC),
+                                 FileIdentity{info->st_dev, info->st_ino}, shareMode});
+    return id;
+}
+
+void WriteFileContents(const std::string& winPath, const std::string& bytes) {
+    std::ofstream out(HostOf(winPath), std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+} // namespace detail
+
+using namespace detail;
+
+// ---- Test API ----------------------------------------------------------------------------------
+
+std::string HostPath(const std::string& winPath) {
+    return HostOf(winPath);
+}
+
+void MakeFolder(const std::string& winPath) {
+    WinPath path = MustParse(winPath);
+    WinPath partial{path.drive, {}};
+    std::filesystem::create_directories(Locate(partial).host);
+    for (const auto& part : path.parts) {
+        partial.parts.push_back(part);
+        const std::string host = Locate(partial).host;
+        if (!StatOf(host)) {
+            std::filesystem::create_directory(host);
+        }
+    }
+}
+
+void PutFile(const std::string& winPath, const std::string& bytes) {
+    MakeFolder(MustParse(winPath).Parent().Text());
+    WriteFileContents(winPath, bytes);
+}
+
+std::optional<std::string> GetFile(const std::string& winPath) {
+    const std::string host = HostOf(winPath);
+    const auto info = StatOf(host);
+    if (!info || !S_ISREG(info->st_mode)) {
+        return std::nullopt;
+    }
+    std::ifstream in(host, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+bool FileExists(const std::string& winPath) {
+    const auto info = StatOf(HostOf(winPath));
+    return info && S_ISREG(info->st_mode);
+}
+
+void RemoveTree(const std::string& winPath) {
+    RemoveWithoutCheck(HostOf(winPath));
+}
+
+void MakeJunction(const std::string& winPath, const std::string& targetWinPath) {
+    MakeFolder(MustParse(winPath).Parent().Text());
+    std::filesystem::create_directory_symlink(HostOf(targetWinPath), HostOf(winPath));
+}
+
+std::vector<std::string> ListFolder(const std::string& winPath) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(HostOf(winPath), ignored)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return Lower(a) < Lower(b); });
+    return names;
+}
+
+int HoldFile(const std::string& winPath, DWORD shareMode) {
+    return HoldFileFor(winPath, shareMode).value_or(0);
+}
+
+void ReleaseFile(int holdId) {
+    World& world = TheWorld();
+    const auto found = world.holds.find(holdId);
+    if (found != world.holds.end()) {
+        close(found->second.fd);
+        world.holds.erase(found);
+    }
+}
+
+void FailWritesAfter(const std::string& pathPart, std::uint64_t bytes) {
+    TheWorld().writeLimits.push_back(WriteLimit{Lower(pathPart), bytes});
+}
+
+std::string CurrentDirectory() {
+    return TheWorld().currentDirectory;
+}
+
+} // namespace os::sim
+
+// ---- os.h --------------------------------------------------------------------------------------
+
+namespace os {
+
+using namespace sim::detail;
+using sim::Call;
+
+HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* /*security*/,
+                   DWORD creationDisposition, DWORD /*flagsAndAttributes*/,
+                   HANDLE /*templateFile*/) {
+    CatchUpHost();
+    DWORD error = 0;
+    if (Faulted(Call::CreateFile, {PathText(fileName)}, error)) {
+        return Fail(error, INVALID_HANDLE_VALUE);
+    }
+    const auto path = ParseWinPath(fileName);
+    if (!path) {
+        return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    }
+    const HostLocation location = Locate(*path);
+    const CreateRequest request{AccessBits(desiredAccess), shareMode & kShareAll,
+                                creationDisposition};
+    if (const DWORD refusal = CreateError(location, request); refusal != NO_ERROR) {
+        return Fail(refusal, INVALID_HANDLE_VALUE);
+    }
+    const bool existed = StatOf(location.host).has_value();
+    const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (Truncates(creationDisposition) ? O_TRUNC : 0);
+    const int fd = open(location.host.c_str(), flags, 0644);
+    const auto identity = IdentityOf(location.host);
+    if (fd < 0 || !identity) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    }
+    const HANDLE handle =
+        AddObject(OpenFile{path->Text(), fd, *identity, request.access, request.share});
+    const bool reportsExisting =
+        existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
+    SetError(reportsExisting ? ERROR_ALREADY_EXISTS : NO_ERROR);
+    return handle;
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
+              void* /*overlapped*/) {
+    OpenFile* open = ObjectAs<OpenFile>(file);
+    DWORD error = 0;
+    if (Faulted(Call::ReadFile, {open != nullptr ? open->winPath : ""}, error)) {
+        return Fail(error, 0);
+    }
+    if (open == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE, 0);
+    }
+    if ((open->access & FILE_SHARE_READ) == 0) {
+        return Fail(ERROR_ACCESS_DENIED, 0);
+    }
+    if (bytesRead == nullptr || (buffer == nullptr && bytesToRead != 0)) {
+        return Fail(ERROR_INVALID_PARAMETER, 0);
+    }
+    const ssize_t got = pread(open->fd, buffer, bytesToRead, static_cast<off_t>(open->position));
+    if (got < 0) {
+        return Fail(ERROR_READ_FAULT, 0);
+    }
+    open->position += static_cast<std::uint64_t>(got);
+    *bytesRead = static_cast<DWORD>(got);
+    return 1;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+               void* /*overlapped*/) {
+    OpenFile* open = ObjectAs<OpenFile>(file);
+    DWORD error = 0;
+    if (Faulted(Call::WriteFile, {open != nullptr ? open->winPath : ""}, error)) {
+        return Fail(error, 0);
+    }
+    if (open == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE, 0);
+    }
+    if ((open->access & FILE_SHARE_WRITE) == 0) {
+        return Fail(ERROR_ACCESS_DENIED, 0);
+    }
+    if (bytesWritten == nullptr || (buffer == nullptr && bytesToWrite != 0)) {
+        return Fail(ERROR_INVALID_PARAMETER, 0);
+    }
+    const auto allowance = WriteAllowance(*open);
+    const bool diskFull = allowance && *allowance < bytesToWrite;
+    const std::size_t count = diskFull ? static_cast<std::size_t>(*allowance) : bytesToWrite;
+    const ssize_t put = pwrite(open->fd, buffer, count, static_cast<off_t>(open->position));
+    if (put < 0) {
+        return Fail(ERROR_WRITE_FAULT, 0);
+    }
+    open->position += static_cast<std::uint64_t>(put);
+    open->written += static_cast<std::uint64_t>(put);
+    *bytesWritten = static_cast<DWORD>(put); // a full disk still reports what went through
+    if (diskFull) {
+        return Fail(ERROR_DISK_FULL, 0);
+    }
+    return 1;
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    const OpenFile* open = ObjectAs<OpenFile>(file);
+    DWORD error = 0;
+    if (Faulted(Call::FlushFileBuffers, {open != nullptr ? open->winPath : ""}, error)) {
+        return Fail(error, 0);
+    }
+    if (open == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE, 0);
+    }
+    if ((open->access & FILE_SHARE_WRITE) == 0) {
+        return Fail(ERROR_ACCESS_DENIED, 0);
+    }
+    return 1;
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) {
+    const OpenFile* open = ObjectAs<OpenFile>(file);
+    DWORD error = 0;
+    if (Faulted(Call::GetFileSize, {open != nullptr ? open->winPath : ""}, error)) {
+        return Fail(error, INVALID_FILE_SIZE);
+    }
+    struct stat info {};
+    if (open == nullptr || fstat(open->fd, &info) != 0) {
+        return Fail(ERROR_INVALID_HANDLE, INVALID_FILE_SIZE);
+    }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (fileSizeHigh != nullptr) {
+        *fileSizeHigh = static_cast<DWORD>(size >> 32);
+    }
+    SetError(NO_ERROR); // tells a low part of 0xFFFFFFFF from a failure
+    return static_cast<DWORD>(size & 0xFFFFFFFF);
+}
+
+BOOL DeleteFileA(const char* fileName) {
+    CatchUpHost();
+    DWORD error = 0;
+    if (Faulted(Call::DeleteFile, {PathText(fileName)}, error)) {
+        return Fail(error, 0);
+    }
+    const auto path = ParseWinPath(fileName);
+    if (!path) {
+        return Fail(ERROR_PATH_NOT_FOUND, 0);
+    }
+    const HostLocation location = Locate(*path);
+    const auto info = StatOf(location.host, false);
+    if (!info) {
+        return Fail(location.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND, 0);
+    }
+    if (!S_ISREG(info->st_mode)) {
+        return Fail(ERROR_ACCESS_DENIED, 0);
+    }
+    if (SharingConflict(FileIdentity{info->st_dev, info->st_ino}, FILE_SHARE_DELETE, kShareAll)) {
+        return Fail(ERROR_SHARING_VIOLATION, 0);
+    }
+    return unlink(location.host.c_str()) == 0 ? 1 : Fail(ERROR_ACCESS_DENIED, 0);
+}
+
+BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags) {
+    CatchUpHost();
+    DWORD error = 0;
+    if (Faulted(Call::MoveFileEx, {PathText(existingFileName), PathText(newFileName)}, error)) {
+        return Fail(error, 0);
+    }
+    const auto from = ParseWinPath(existingFileName);
+    const auto to = ParseWinPath(newFileName);
+    if (!from || !to) {
+        return Fail(ERROR_PATH_NOT_FOUND, 0);
+    }
+    const HostLocation source = Locate(*from);
+    const HostLocation target = Locate(*to);
+    const auto sourceInfo = StatOf(source.host, false);
+    if (!sourceInfo) {
+        return Fail(source.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND, 0);
+    }
+    if (!target.parentExists) {
+        return Fail(ERROR_PATH_NOT_FOUND, 0);
+    }
+    if (SharingConflict(FileIdentity{sourceInfo->st_dev, sourceInfo->st_ino}, FILE_SHARE_DELETE,
+                        kShareAll)) {
+        return Fail(ERROR_SHARING_VIOLATION, 0);
+    }
+    const auto targetInfo = StatOf(target.host, false);
+    const bool sameFile = targetInfo && targetInfo->st_ino == sourceInfo->st_ino &&
+                          targetInfo->st_dev == sourceInfo->st_dev;
+    if (targetInfo && !sameFile) {
+        if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+            return Fail(ERROR_ALREADY_EXISTS, 0);
+        }
+        if (!S_ISREG(targetInfo->st_mode) ||
+            SharingConflict(FileIdentity{targetInfo->st_dev, targetInfo->st_ino}, FILE_SHARE_DELETE,
+                            kShareAll)) {
+            return Fail(ERROR_ACCESS_DENIED, 0);
+        }
+    }
+    // A case-only rename keeps the new spelling, as NTFS does.
+    const std::string destination =
+        sameFile ? Locate(to->Parent()).host + '/' + to->parts.back() : target.host;
+    return std::rename(source.host.c_str(), destination.c_str()) == 0
+               ? 1
+               : Fail(ERROR_ACCESS_DENIED, 0);
+}
+
+DWORD GetFileAttributesA(const char* fileName) {
+    CatchUpHost();
+    DWORD error = 0;
+    if (Faulted(Call::GetFileAttributes, {PathText(fileName)}, error)) {
+        return Fail(error, INVALID_FILE_ATTRIBUTES);
+    }
+    const auto path = ParseWinPath(fileName);
+    if (!path) {
+        return Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+    }
+    const HostLocation location = Locate(*path);
+    const auto info = StatOf(location.host, false);
+    if (!info) {
+        return Fail(location.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND,
+                    INVALID_FILE_ATTRIBUTES);
+    }
+    if (S_ISLNK(info->st_mode)) {
+        return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    return S_ISDIR(info->st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+BOOL SetCurrentDirectoryA(const char* path) {
+    DWORD error = 0;
+    if (Faulted(Call::SetCurrentDirectory, {PathText(path)}, error)) {
+        return Fail(error, 0);
+    }
+    const auto parsed = ParseWinPath(path);
+    if (!parsed) {
+        return Fail(ERROR_PATH_NOT_FOUND, 0);
+    }
+    const HostLocation location = Locate(*parsed);
+    const auto info = StatOf(location.host);
+    if (!info) {
+        return Fail(location.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND, 0);
+    }
+    if (!S_ISDIR(info->st_mode)) {
+        return Fail(ERROR_DIRECTORY, 0);
+    }
+    std::string folder = parsed->Text();
+    if (folder.back() != '\\') {
+        folder += '\\';
+    }
+    TheWorld().currentDirectory = folder;
+    return 1;
+}
+
+BOOL CloseHandle(HANDLE object) {
+    World& world = TheWorld();
+    const auto found = world.objects.find(reinterpret_cast<std::uintptr_t>(object));
+    const auto* file =
+        found != world.objects.end() ? std::get_if<OpenFile>(&found->second) : nullptr;
+    DWORD error = 0;
+    if (Faulted(Call::CloseHandle, {file != nullptr ? file->winPath : ""}, error)) {
+        return Fail(error, 0);
+    }
+    if (found == world.objects.end() || std::holds_alternative<FindSearch>(found->second)) {
+        return Fail(ERROR_INVALID_HANDLE, 0);
+    }
+    if (file != nullptr) {
+        close(file->fd);
+    }
+    if (const auto* mapping = std::get_if<MappingRef>(&found->second)) {
+        CloseMappingHandle(mapping->key);
+    }
+    world.objects.erase(found);
+    return 1;
+}
+
+} // namespace os

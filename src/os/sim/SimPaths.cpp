@@ -1,0 +1,160 @@
+// Path parsing, NTFS-like case-insensitive lookup on the Linux disk, and share-mode checks.
+#include "os/sim/SimPaths.h"
+
+#include <dirent.h>
+
+namespace os::sim::detail {
+namespace {
+
+constexpr DWORD kDeleteAccess = 0x00010000;
+constexpr DWORD kGenericAll = 0x10000000;
+constexpr DWORD kFileReadData = 0x1;
+constexpr DWORD kFileWriteData = 0x2;
+constexpr DWORD kFileAppendData = 0x4;
+
+bool IsDriveLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+char UpperDrive(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+void Append(WinPath& path, const std::vector<std::string>& parts) {
+    for (const auto& part : parts) {
+        if (part == "..") {
+            if (!path.parts.empty()) {
+                path.parts.pop_back();
+            }
+        } else if (part != ".") {
+            path.parts.push_back(part);
+        }
+    }
+}
+
+bool IsFolder(const std::string& host) {
+    const auto info = StatOf(host);
+    return info && S_ISDIR(info->st_mode);
+}
+
+// The stored name in `folder` that equals `name` without regard to ASCII case, else `name`.
+std::string StoredName(const std::string& folder, const std::string& name) {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        return name;
+    }
+    std::string stored = name;
+    while (const dirent* entry = readdir(dir)) {
+        if (EqualNoCase(entry->d_name, name)) {
+            stored = entry->d_name;
+            break;
+        }
+    }
+    closedir(dir);
+    return stored;
+}
+
+} // namespace
+
+std::string WinPath::Text() const {
+    std::string text{drive, ':'};
+    if (parts.empty()) {
+        return text + '\\';
+    }
+    for (const auto& part : parts) {
+        text += '\\' + part;
+    }
+    return text;
+}
+
+WinPath WinPath::Parent() const {
+    WinPath parent = *this;
+    if (!parent.parts.empty()) {
+        parent.parts.pop_back();
+    }
+    return parent;
+}
+
+std::optional<WinPath> ParseWinPath(const char* path) {
+    if (path == nullptr || *path == '\0') {
+        return std::nullopt;
+    }
+    const std::string_view text(path);
+    const auto current = [] {
+        const std::string& folder = TheWorld().currentDirectory;
+        return WinPath{folder[0], SplitPath(folder.substr(2))};
+    };
+    WinPath result{};
+    if (text.size() >= 2 && text[1] == ':' && IsDriveLetter(text[0])) {
+        const bool absolute = text.size() > 2 && (text[2] == '\\' || text[2] == '/');
+        result = WinPath{UpperDrive(text[0]), {}};
+        if (!absolute && result.drive == current().drive) {
+            result = current();
+        }
+        Append(result, SplitPath(text.substr(2)));
+    } else if (text[0] == '\\' || text[0] == '/') {
+        if (text.size() > 1 && (text[1] == '\\' || text[1] == '/')) {
+            return std::nullopt; // network paths do not exist on this machine
+        }
+        result = WinPath{current().drive, {}};
+        Append(result, SplitPath(text));
+    } else {
+        result = current();
+        Append(result, SplitPath(text));
+    }
+    return result;
+}
+
+HostLocation Locate(const WinPath& path) {
+    HostLocation location{DiskRoot() + '/' + path.drive, true};
+    for (std::size_t i = 0; i < path.parts.size(); ++i) {
+        location.parentExists = location.parentExists && IsFolder(location.host);
+        location.host += '/' + (location.parentExists ? StoredName(location.host, path.parts[i])
+                                                      : path.parts[i]);
+    }
+    return location;
+}
+
+std::optional<struct stat> StatOf(const std::string& host, bool followLinks) {
+    struct stat info {};
+    const int result = followLinks ? stat(host.c_str(), &info) : lstat(host.c_str(), &info);
+    if (result != 0) {
+        return std::nullopt;
+    }
+    return info;
+}
+
+DWORD AccessBits(DWORD desiredAccess) {
+    DWORD bits = 0;
+    if ((desiredAccess & (GENERIC_READ | kGenericAll | kFileReadData)) != 0) {
+        bits |= FILE_SHARE_READ;
+    }
+    if ((desiredAccess & (GENERIC_WRITE | kGenericAll | kFileWriteData | kFileAppendData)) != 0) {
+        bits |= FILE_SHARE_WRITE;
+    }
+    if ((desiredAccess & (kDeleteAccess | kGenericAll)) != 0) {
+        bits |= FILE_SHARE_DELETE;
+    }
+    return bits;
+}
+
+bool SharingConflict(const FileIdentity& file, DWORD access, DWORD share) {
+    const auto collides = [&](DWORD otherAccess, DWORD otherShare) {
+        return (access & ~otherShare & kShareAll) != 0 || (otherAccess & ~share & kShareAll) != 0;
+    };
+    const World& world = TheWorld();
+    for (const auto& [handle, object] : world.objects) {
+        const auto* open = std::get_if<OpenFile>(&object);
+        if (open != nullptr && open->identity == file && collides(open->access, open->share)) {
+            return true;
+        }
+    }
+    for (const auto& [id, hold] : world.holds) {
+        if (hold.identity == file && collides(FILE_SHARE_READ, hold.share)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace os::sim::detail

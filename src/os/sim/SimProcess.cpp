@@ -1,0 +1,392 @@
+// Other processes and the user: the host with its mapping, window and held file, named mappings,
+// started processes and the command interpreter, message boxes, the virtual clock.
+#include "os/sim/SimPaths.h"
+
+namespace os::sim {
+namespace detail {
+namespace {
+
+constexpr const char* kHostMapping = "zelm_memfile";
+constexpr const char* kHostWindowClass = "TZelmMainForm";
+constexpr const char* kHostWindowTitle = "Zelm";
+constexpr const char* kHostBank = "zorv.3bs";
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+const HWND kHostWindow = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x000A0132));
+
+bool HostWindowShown() {
+    const HostState& host = TheWorld().host;
+    return host.started && !host.quit && host.options.hasWindow;
+}
+
+void DropMappingIfUnused(const std::string& key) {
+    World& world = TheWorld();
+    const auto found = world.mappings.find(key);
+    if (found != world.mappings.end() && found->second.ourHandles == 0 &&
+        !found->second.heldElsewhere) {
+        world.mappings.erase(found);
+    }
+}
+
+// The host's window and mapping go at once; its file only when its release time has come.
+void QuitHost() {
+    World& world = TheWorld();
+    world.host.quit = true;
+    world.host.releaseAt = world.clockMs + world.host.options.releaseDelayMs;
+    if (const auto mapping = world.mappings.find(kHostMapping); mapping != world.mappings.end()) {
+        mapping->second.heldElsewhere = false;
+        DropMappingIfUnused(kHostMapping);
+    }
+    CatchUpHost();
+}
+
+std::string Trim(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    const auto last = text.find_last_not_of(' ');
+    return first == std::string_view::npos ? std::string()
+                                           : std::string(text.substr(first, last - first + 1));
+}
+
+std::string Unquote(const std::string& text) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+        return text.substr(1, text.size() - 2);
+    }
+    return text;
+}
+
+// A command line as the program it starts (its first word, quoted or not) and the rest.
+struct CommandLine {
+    std::string program;
+    std::string arguments;
+};
+
+CommandLine SplitCommandLine(const std::string& line) {
+    if (!line.empty() && line.front() == '"') {
+        const auto close = line.find('"', 1);
+        if (close == std::string::npos) {
+            return CommandLine{line.substr(1), ""};
+        }
+        return CommandLine{line.substr(1, close - 1), line.substr(close + 1)};
+    }
+    const auto blank = line.find(' ');
+    if (blank == std::string::npos) {
+        return CommandLine{line, ""};
+    }
+    return CommandLine{line.substr(0, blank), line.substr(blank)};
+}
+
+bool IsInterpreter(const std::string& program) {
+    const World& world = TheWorld();
+    const auto comSpec = world.environment.find("comspec");
+    if (comSpec != world.environment.end() && EqualNoCase(program, comSpec->second.value)) {
+        return true;
+    }
+    const std::string lower = Lower(program);
+    return lower == "cmd.exe" ||
+           (lower.size() > 8 && lower.compare(lower.size() - 8, 8, "\\cmd.exe") == 0);
+}
+
+// "/c ver > "file"": the file that "ver" is redirected into, if that is the command.
+std::optional<std::string> VerTarget(const std::string& arguments) {
+    const std::string args = Trim(arguments);
+    if (args.size() < 3 || !EqualNoCase(args.substr(0, 3), "/c ")) {
+        return std::nullopt;
+    }
+    const std::string command = args.substr(3);
+    const auto redirect = command.find('>');
+    if (redirect == std::string::npos || !EqualNoCase(Trim(command.substr(0, redirect)), "ver")) {
+        return std::nullopt;
+    }
+    return Unquote(Trim(command.substr(redirect + 1)));
+}
+
+std::string InFolder(const std::string& file, const char* folder) {
+    const bool relative =
+        !file.empty() && file[0] != '\\' && file[0] != '/' && !(file.size() >= 2 && file[1] == ':');
+    if (!relative || folder == nullptr || *folder == '\0') {
+        return file;
+    }
+    const std::string base = folder;
+    return base.back() == '\\' ? base + file : base + '\\' + file;
+}
+
+// What the command interpreter does with "ver": its output lands in the named file.
+void RunVer(const std::string& file, const char* currentDirectory) {
+    const auto path = ParseWinPath(InFolder(file, currentDirectory).c_str());
+    if (!path || !Locate(*path).parentExists) {
+        return; // the interpreter reports the bad path on its console, which nobody reads
+    }
+    WriteFileContents(path->Text(), TheWorld().verOutput.value_or(""));
+}
+
+int DefaultAnswer(UINT type) {
+    switch (type & 0xF) {
+    case MB_YESNO:
+        return IDNO;
+    case MB_OK:
+        return IDOK;
+    default:
+        return IDCANCEL;
+    }
+}
+
+int ShowBox(Box box) {
+    World& world = TheWorld();
+    DWORD error = 0;
+    if (Faulted(Call::MessageBox, {box.caption, box.text}, error)) {
+        SetError(error);
+        return 0;
+    }
+    int answer = DefaultAnswer(box.style);
+    if (!world.answers.empty()) {
+        answer = world.answers.front();
+        world.answers.pop_front();
+    }
+    world.boxes.push_back(std::move(box));
+    return answer;
+}
+
+std::string TextOf(const char* text) {
+    return text != nullptr ? text : "";
+}
+
+} // namespace
+
+void CatchUpHost() {
+    World& world = TheWorld();
+    HostState& host = world.host;
+    if (!host.quit || host.ended || world.clockMs < host.releaseAt) {
+        return;
+    }
+    if (host.holdId) {
+        ReleaseFile(*host.holdId);
+        host.holdId.reset();
+    }
+    host.ended = true;
+}
+
+void CloseMappingHandle(const std::string& key) {
+    World& world = TheWorld();
+    const auto found = world.mappings.find(key);
+    if (found != world.mappings.end()) {
+        --found->second.ourHandles;
+        DropMappingIfUnused(key);
+    }
+}
+
+} // namespace detail
+
+using namespace detail;
+
+// ---- Test API ----------------------------------------------------------------------------------
+
+void StartHost(const HostOptions& options) {
+    World& world = TheWorld();
+    if (world.host.holdId) {
+        ReleaseFile(*world.host.holdId);
+    }
+    world.host = HostState{options, true, false, false, 0, std::nullopt};
+    world.mappings[kHostMapping].heldElsewhere = true;
+    world.host.holdId = HoldFileFor(options.folder + kHostBank, 0);
+}
+
+bool HostRunning() {
+    CatchUpHost();
+    const HostState& host = TheWorld().host;
+    return host.started && !host.ended;
+}
+
+int QuitMessagesToHost() {
+    return TheWorld().quitsToHost;
+}
+
+int QuitMessagesToOwnThread() {
+    return TheWorld().quitsToOwnThread;
+}
+
+void AddNamedMapping(const std::string& name) {
+    TheWorld().mappings[Lower(name)].heldElsewhere = true;
+}
+
+void SetVerOutput(std::optional<std::string> oemText) {
+    TheWorld().verOutput = std::move(oemText);
+}
+
+const std::vector<ProcessRecord>& StartedProcesses() {
+    return TheWorld().processes;
+}
+
+const std::vector<ShellExecuteRecord>& ShellExecutes() {
+    return TheWorld().shellExecutes;
+}
+
+const std::vector<Box>& Boxes() {
+    return TheWorld().boxes;
+}
+
+void AnswerBoxes(std::vector<int> answers) {
+    TheWorld().answers.assign(answers.begin(), answers.end());
+}
+
+DWORD Now() {
+    return static_cast<DWORD>(TheWorld().clockMs);
+}
+
+void SetQueryPerformanceCounterAvailable(bool available) {
+    TheWorld().performanceCounter = available;
+}
+
+} // namespace os::sim
+
+// ---- os.h --------------------------------------------------------------------------------------
+
+namespace os {
+
+using namespace sim::detail;
+using sim::Call;
+using sim::Box;
+using sim::ProcessRecord;
+using sim::ShellExecuteRecord;
+
+HANDLE CreateFileMappingA(HANDLE file, void* /*security*/, DWORD /*protect*/, DWORD maximumSizeHigh,
+                          DWORD maximumSizeLow, const char* name) {
+    DWORD error = 0;
+    if (Faulted(Call::CreateFileMapping, {TextOf(name)}, error)) {
+        SetError(error);
+        return nullptr;
+    }
+    const bool pagingFile = file == INVALID_HANDLE_VALUE;
+    if ((!pagingFile && ObjectAs<OpenFile>(file) == nullptr)) {
+        SetError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (pagingFile && maximumSizeHigh == 0 && maximumSizeLow == 0) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    World& world = TheWorld();
+    const std::string key = name != nullptr && *name != '\0'
+                                ? Lower(name)
+                                : "\x01unnamed" + std::to_string(world.anonymousMappings++);
+    const bool existed = world.mappings.count(key) != 0;
+    ++world.mappings[key].ourHandles;
+    const HANDLE handle = AddObject(MappingRef{key});
+    SetError(existed ? ERROR_ALREADY_EXISTS : NO_ERROR);
+    return handle;
+}
+
+void Sleep(DWORD milliseconds) {
+    TheWorld().clockMs += milliseconds;
+    CatchUpHost();
+}
+
+DWORD GetTickCount() {
+    return static_cast<DWORD>(TheWorld().clockMs);
+}
+
+BOOL QueryPerformanceCounter(LONGLONG* count) {
+    const World& world = TheWorld();
+    if (!world.performanceCounter || count == nullptr) {
+        SetError(count == nullptr ? ERROR_INVALID_PARAMETER : ERROR_INVALID_FUNCTION);
+        return 0;
+    }
+    *count = static_cast<LONGLONG>(world.clockMs * 1000);
+    return 1;
+}
+
+BOOL CreateProcessA(const char* applicationName, char* commandLine, void* /*processAttributes*/,
+                    void* /*threadAttributes*/, BOOL inheritHandles, DWORD creationFlags,
+                    void* /*environment*/, const char* currentDirectory, STARTUPINFOA* startupInfo,
+                    PROCESS_INFORMATION* processInformation) {
+    const std::string line = commandLine != nullptr ? commandLine : TextOf(applicationName);
+    DWORD error = 0;
+    if (Faulted(Call::CreateProcess, {line}, error)) {
+        SetError(error);
+        return 0;
+    }
+    if (line.empty() || processInformation == nullptr) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    World& world = TheWorld();
+    const CommandLine command = SplitCommandLine(line);
+    const bool interpreter = IsInterpreter(command.program);
+    if (interpreter && !world.verOutput) {
+        SetError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    if (const auto target = VerTarget(command.arguments); interpreter && target) {
+        RunVer(*target, currentDirectory);
+    }
+    world.processes.push_back(ProcessRecord{
+        line, creationFlags, startupInfo != nullptr ? startupInfo->dwFlags : 0,
+        startupInfo != nullptr ? startupInfo->wShowWindow : WORD{0}, inheritHandles != 0});
+    processInformation->hProcess = AddObject(Waitable{true});
+    processInformation->hThread = AddObject(Waitable{false});
+    processInformation->dwProcessId = world.nextProcessId++;
+    processInformation->dwThreadId = world.nextProcessId++;
+    return 1;
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD /*milliseconds*/) {
+    DWORD error = 0;
+    if (Faulted(Call::WaitForSingleObject, {}, error)) {
+        SetError(error);
+        return WAIT_FAILED;
+    }
+    // Every process of this machine has ended by the time anyone waits for it.
+    if (ObjectAs<Waitable>(object) != nullptr || ObjectAs<OpenFile>(object) != nullptr) {
+        return WAIT_OBJECT_0;
+    }
+    SetError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+}
+
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+    return ShowBox(Box{false, owner != nullptr, TextOf(text), TextOf(caption), type, 0});
+}
+
+int MessageBoxExA(HWND owner, const char* text, const char* caption, UINT type, WORD languageId) {
+    return ShowBox(Box{true, owner != nullptr, TextOf(text), TextOf(caption), type, languageId});
+}
+
+HWND FindWindowA(const char* className, const char* windowName) {
+    const bool classMatches = className == nullptr || EqualNoCase(className, kHostWindowClass);
+    const bool titleMatches = windowName == nullptr || std::string(windowName) == kHostWindowTitle;
+    return HostWindowShown() && classMatches && titleMatches ? kHostWindow : nullptr;
+}
+
+BOOL PostMessageA(HWND window, UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    World& world = TheWorld();
+    if (window == nullptr) { // the calling thread's own queue
+        world.quitsToOwnThread += message == WM_QUIT ? 1 : 0;
+        return 1;
+    }
+    if (window != kHostWindow || !HostWindowShown()) {
+        SetError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (message == WM_QUIT) {
+        ++world.quitsToHost;
+        if (!world.host.options.neverReleases) {
+            QuitHost();
+        }
+    }
+    return 1;
+}
+
+HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,
+                        const char* directory, int showCommand) {
+    DWORD error = 0;
+    if (Faulted(Call::ShellExecute, {TextOf(file)}, error)) {
+        SetError(error);
+        // Failures come back as values of 32 and below, the old error codes.
+        return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(error <= 32 ? error : 0));
+    }
+    World& world = TheWorld();
+    world.shellExecutes.push_back(
+        ShellExecuteRecord{owner != nullptr, TextOf(operation), TextOf(file), TextOf(parameters),
+                           TextOf(directory), showCommand, world.currentDirectory});
+    return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(42));
+}
+
+} // namespace os
