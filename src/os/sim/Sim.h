@@ -50,19 +50,21 @@ void DenyReg(HKEY root, const std::string& path, RegOp op);
 std::string HostPath(const std::string& winPath); // the Linux path behind a Windows path
 void PutFile(const std::string& winPath, const std::string& bytes); // makes missing folders
 std::optional<std::string> GetFile(const std::string& winPath);
-bool FileExists(const std::string& winPath);
+bool FileExists(const std::string& winPath); // a file, not a folder
 void MakeFolder(const std::string& winPath); // with its parents
 void RemoveTree(const std::string& winPath);
 // A folder that is a junction (reparse point) to another folder.
 void MakeJunction(const std::string& winPath, const std::string& targetWinPath);
 std::vector<std::string> ListFolder(const std::string& winPath); // names, sorted
 
-// Another process holds the file open with this share mode until released.
+// Another process holds the file open for reading with this share mode until released; 0 (no
+// hold) when the file does not exist.
 int HoldFile(const std::string& winPath, DWORD shareMode);
 void ReleaseFile(int holdId);
 
 // Writes to files whose path contains `pathPart` (case-insensitive; empty for every file) fail
-// with ERROR_DISK_FULL once this many bytes have been written through one handle.
+// with ERROR_DISK_FULL once this many bytes have been written through one handle. The write that
+// crosses the limit writes up to it and reports that count in *bytesWritten, as a full disk does.
 void FailWritesAfter(const std::string& pathPart, std::uint64_t bytes);
 
 // ---- Injected faults ---------------------------------------------------------------------------
@@ -107,7 +109,8 @@ void FailCall(Call call, int nth, DWORD error);
 void FailCallsOn(Call call, const std::string& pathPart, DWORD error);
 int CallCount(Call call);
 
-// Handles and keys still open (files, finds, mappings, processes, registry keys): leak checks.
+// Leak checks: handles still open (files, finds, mappings, processes, threads) and registry keys
+// still open (predefined roots never count).
 int OpenHandles();
 int OpenKeys();
 
@@ -122,8 +125,8 @@ struct Box {
     WORD languageId; // 0 for MessageBoxA
 };
 const std::vector<Box>& Boxes();
-// Answers for the next boxes, in order. When the script runs out, an MB_OK box answers IDOK and
-// a yes/no box answers IDNO.
+// Answers for the next boxes, in order, replacing what was left of an earlier script. When the
+// script runs out, an MB_OK box answers IDOK, a yes/no box IDNO, any other kind IDCANCEL.
 void AnswerBoxes(std::vector<int> answers);
 
 // ---- Time --------------------------------------------------------------------------------------
@@ -145,7 +148,7 @@ struct HostOptions {
 // "zorv.3bs" held open with share mode 0 (when that file exists). WM_QUIT posted to its window
 // ends it: the window and mapping go at once, the file is released after releaseDelayMs.
 void StartHost(const HostOptions& options);
-bool HostRunning();
+bool HostRunning(); // started and not yet ended (it ends when it has released its file)
 int QuitMessagesToHost();
 int QuitMessagesToOwnThread(); // must stay 0: a WM_QUIT of our own would end the next boxes
 
