@@ -101,19 +101,21 @@ std::string TrimBlanks(const std::string& text) {
 }
 
 // Only a line that starts with "[" can be a header; words after the "]" do not matter.
-bool IsHeaderOf(const std::string& line, const std::string& lowerKey) {
+// `closedKey` is the lowercased key followed by "]".
+bool IsHeaderOf(const std::string& line, const std::string& closedKey) {
     if (line.empty() || line[0] != '[') {
         return false;
     }
-    return AsciiLower(TrimBlanks(line)).find(lowerKey + "]") == 1;
+    return AsciiLower(TrimBlanks(line)).find(closedKey) == 1;
 }
 
 // Moves the reader to just after the key's value line. False when no header matches (or the
 // file cannot be read); a header on the last line gives an empty value line.
 bool FindValueLine(LangFileReader& reader, const std::string& lowerKey, std::string& valueLine) {
+    const std::string closedKey = lowerKey + "]";
     std::string line;
     while (reader.ReadLine(line)) {
-        if (IsHeaderOf(line, lowerKey)) {
+        if (IsHeaderOf(line, closedKey)) {
             if (!reader.ReadLine(valueLine)) {
                 valueLine.clear();
             }
