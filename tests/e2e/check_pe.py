@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Checks the PE image of ZelmSoundUpdate.exe with i686-w64-mingw32-objdump -p.
+
+  check_pe.py EXE            32-bit i386 PE, GUI subsystem, imports from allowed system DLLs only,
+                             each of them a KnownDLL (loaded from System32 whatever the folder)
+  check_pe.py --win2000 EXE  no imported function that Windows 2000 lacks (the loader would
+                             refuse to start the program)
+"""
+import re
+import subprocess
+import sys
+
+OBJDUMP = "i686-w64-mingw32-objdump"
+
+ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
+
+# HKLM\System\CurrentControlSet\Control\Session Manager\KnownDLLs on Windows 2000 to 10: DLLs
+# that Windows always maps from System32, so a DLL planted next to the updater is never loaded.
+KNOWN_DLLS = {
+    "advapi32.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "kernel32.dll", "lz32.dll",
+    "msvcrt.dll", "ole32.dll", "oleaut32.dll", "olecli32.dll", "olecnv32.dll", "olesvr32.dll",
+    "olethk32.dll", "rpcrt4.dll", "shell32.dll", "url.dll", "urlmon.dll", "user32.dll",
+    "version.dll", "wininet.dll", "wldap32.dll",
+}
+
+# Functions of the DLLs above that came after Windows 2000 and that compilers' run-time libraries
+# are known to import (threads, exceptions, time). Importing one stops the image from loading.
+AFTER_WINDOWS_2000 = {
+    "AcquireSRWLockExclusive", "AcquireSRWLockShared", "AddVectoredContinueHandler",
+    "AddVectoredExceptionHandler", "CreateSymbolicLinkA", "CreateSymbolicLinkW", "FlsAlloc",
+    "FlsFree", "FlsGetValue", "FlsSetValue", "GetCurrentProcessorNumber", "GetModuleHandleExA",
+    "GetModuleHandleExW", "GetNativeSystemInfo", "GetTickCount64", "InitOnceExecuteOnce",
+    "InitializeConditionVariable", "InitializeSRWLock", "IsWow64Process", "ReleaseSRWLockExclusive",
+    "ReleaseSRWLockShared", "RemoveVectoredContinueHandler", "RemoveVectoredExceptionHandler",
+    "RtlCaptureContext", "RtlVirtualUnwind", "SetDefaultDllDirectories", "SetDllDirectoryA",
+    "SetDllDirectoryW", "SleepConditionVariableCS", "SleepConditionVariableSRW",
+    "TryAcquireSRWLockExclusive", "WakeAllConditionVariable", "WakeConditionVariable",
+    "GetFileInformationByHandleEx", "SetFileInformationByHandle", "CreateFile2",
+    "QueryFullProcessImageNameA", "QueryFullProcessImageNameW", "GetSystemTimePreciseAsFileTime",
+}
+
+
+def objdump(exe):
+    return subprocess.run([OBJDUMP, "-p", exe], check=True, capture_output=True,
+                          text=True).stdout
+
+
+def imports(dump):
+    """{dll in lower case: [function names]} from the import tables of objdump -p."""
+    table = {}
+    current = None
+    for line in dump.splitlines():
+        match = re.match(r"\s*DLL Name: (\S+)", line)
+        if match:
+            current = table.setdefault(match.group(1).lower(), [])
+            continue
+        entry = re.match(r"\s+[0-9a-f]+\s+\d+\s+(\S+)$", line)
+        if current is not None and entry:
+            current.append(entry.group(1))
+        elif not line.strip():
+            current = None
+    return table
+
+
+def header_faults(dump):
+    faults = []
+    if "file format pei-i386" not in dump:
+        faults.append("not an i386 PE image")
+    if not re.search(r"^Magic\s+010b\s+\(PE32\)", dump, re.M):
+        faults.append("not PE32")
+    if not re.search(r"^Subsystem\s+00000002\s+\(Windows GUI\)", dump, re.M):
+        faults.append("subsystem is not Windows GUI (2)")
+    return faults
+
+
+def import_faults(table):
+    faults = []
+    if not table:
+        faults.append("no import table found")
+    for dll in sorted(table):
+        if dll not in ALLOWED_DLLS:
+            faults.append(f"imports from {dll}, which is not an allowed system DLL")
+        if dll not in KNOWN_DLLS:
+            faults.append(f"imports from {dll}, which is not a KnownDLL")
+    return faults
+
+
+def win2000_faults(table):
+    return [f"imports {dll}!{name}, which Windows 2000 lacks"
+            for dll, names in sorted(table.items()) for name in names
+            if name in AFTER_WINDOWS_2000]
+
+
+def main(argv):
+    win2000 = "--win2000" in argv
+    paths = [a for a in argv if a != "--win2000"]
+    if len(paths) != 1:
+        print(__doc__)
+        return 2
+    dump = objdump(paths[0])
+    table = imports(dump)
+    faults = win2000_faults(table) if win2000 else header_faults(dump) + import_faults(table)
+    for fault in faults:
+        print(f"FAIL {paths[0]}: {fault}")
+    if not faults:
+        print(f"ok {paths[0]}: " + ", ".join(f"{d} ({len(n)})" for d, n in sorted(table.items())))
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
