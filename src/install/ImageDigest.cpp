@@ -66,10 +66,9 @@ bool FindPeFields(const std::vector<std::uint8_t>& header, PeFields& fields) {
 
 } // namespace
 
+// An unstamped slot holds zeros, which no digest equals.
 bool IsIntact(const ImageDigestResult& result) {
-    const bool stamped = std::any_of(result.storedDigest.begin(), result.storedDigest.end(),
-                                     [](std::uint8_t byte) { return byte != 0; });
-    return result.status == ImageStatus::Ok && stamped && result.digest == result.storedDigest;
+    return result.status == ImageStatus::Ok && result.digest == result.storedDigest;
 }
 
 ImageDigester::ImageDigester(const StampMarker& marker) : marker_(marker) {
