@@ -10,10 +10,10 @@ namespace {
 using SystemTest = SimTest;
 
 TEST_F(SystemTest, OemToCharConvertsCp866ToCp1251InPlace) {
-    // "Привет Ёё №" in CP866, then box drawing.
-    char text[] = "\x8F\xE0\xA8\xA2\xA5\xE2 \xF0\xF1 \xFC \xC4\xB3\xDA";
+    // "Привет Ёё №" in CP866, then box drawing: ─ │ ┼ └ ╔ ═ ░.
+    char text[] = "\x8F\xE0\xA8\xA2\xA5\xE2 \xF0\xF1 \xFC \xC4\xB3\xC5\xC0\xC9\xCD\xB0";
     ASSERT_TRUE(OemToCharBuffA(text, text, static_cast<DWORD>(std::strlen(text))));
-    EXPECT_EQ(std::string(text), "\xCF\xF0\xE8\xE2\xE5\xF2 \xA8\xB8 \xB9 -\xA6+");
+    EXPECT_EQ(std::string(text), "\xCF\xF0\xE8\xE2\xE5\xF2 \xA8\xB8 \xB9 -\xA6+L\xE3=-");
 }
 
 TEST_F(SystemTest, OemToCharMapsBothAlphabetsCompletely) {
