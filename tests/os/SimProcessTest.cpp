@@ -161,6 +161,22 @@ TEST_F(ProcessTest, MissingInterpreterCannotStart) {
     EXPECT_FALSE(sim::FileExists("C:\\Users\\user\\Downloads\\out"));
 }
 
+TEST_F(ProcessTest, FaultsMatchTheCommandLineOrEveryCall) {
+    sim::FailCallsOn(sim::Call::CreateProcess, "NOTEPAD", ERROR_ACCESS_DENIED);
+    sim::FailCallsOn(sim::Call::WaitForSingleObject, "", ERROR_INVALID_HANDLE);
+    BOOL started = 1;
+    RunCommand("notepad.exe readme", nullptr, &started);
+    EXPECT_FALSE(started);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    const auto process = RunCommand("other.exe", nullptr, &started);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, INFINITE), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_EQ(sim::StartedProcesses().size(), 1U);
+}
+
 TEST_F(ProcessTest, ShellExecuteIsRecordedWithTheCurrentFolder) {
     sim::MakeFolder(kFolder);
     ASSERT_TRUE(SetCurrentDirectoryA(kFolder));

@@ -42,7 +42,8 @@ std::optional<RegValue> GetRegValue(HKEY root, const std::string& path, const st
 std::optional<DWORD> GetRegDword(HKEY root, const std::string& path, const std::string& name);
 
 enum class RegOp { Open, Create, Query, Set };
-// Every such operation on this key (and below it) fails with ERROR_ACCESS_DENIED.
+// Every such operation on this key (and below it) fails with ERROR_ACCESS_DENIED. RegCreateKeyExA
+// of a key that exists already counts as an Open too.
 void DenyReg(HKEY root, const std::string& path, RegOp op);
 
 // ---- Files -------------------------------------------------------------------------------------
@@ -105,7 +106,9 @@ enum class Call {
 // The n-th call (1-based, counted from Reset) of this kind fails with `error` (for calls that
 // return a status, that status), touching nothing.
 void FailCall(Call call, int nth, DWORD error);
-// Every call of this kind whose path or key path contains `pathPart` (case-insensitive) fails.
+// Every call of this kind whose path or key path contains `pathPart` (case-insensitive) fails; an
+// empty `pathPart` fails every call of the kind. Resources match as "TYPE\\NAME", processes by
+// their command line, boxes by caption or text, environment variables by name.
 void FailCallsOn(Call call, const std::string& pathPart, DWORD error);
 int CallCount(Call call);
 

@@ -186,7 +186,9 @@ void StartHost(const HostOptions& options) {
     }
     world.host = HostState{options, true, false, false, 0, std::nullopt};
     world.mappings[kHostMapping].heldElsewhere = true;
-    world.host.holdId = HoldFileFor(options.folder + kHostBank, 0);
+    const std::string& folder = options.folder;
+    const bool endsInBackslash = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+    world.host.holdId = HoldFileFor(folder + (endsInBackslash ? "" : "\\") + kHostBank, 0);
 }
 
 bool HostRunning() {
@@ -242,8 +244,8 @@ void SetQueryPerformanceCounterAvailable(bool available) {
 namespace os {
 
 using namespace sim::detail;
-using sim::Call;
 using sim::Box;
+using sim::Call;
 using sim::ProcessRecord;
 using sim::ShellExecuteRecord;
 
@@ -320,21 +322,23 @@ BOOL CreateProcessA(const char* applicationName, char* commandLine, void* /*proc
     world.processes.push_back(ProcessRecord{
         line, creationFlags, startupInfo != nullptr ? startupInfo->dwFlags : 0,
         startupInfo != nullptr ? startupInfo->wShowWindow : WORD{0}, inheritHandles != 0});
-    processInformation->hProcess = AddObject(Waitable{true});
-    processInformation->hThread = AddObject(Waitable{false});
+    processInformation->hProcess = AddObject(Waitable{line});
+    processInformation->hThread = AddObject(Waitable{line});
     processInformation->dwProcessId = world.nextProcessId++;
     processInformation->dwThreadId = world.nextProcessId++;
     return 1;
 }
 
 DWORD WaitForSingleObject(HANDLE object, DWORD /*milliseconds*/) {
+    const Waitable* waitable = ObjectAs<Waitable>(object);
     DWORD error = 0;
-    if (Faulted(Call::WaitForSingleObject, {}, error)) {
+    if (Faulted(Call::WaitForSingleObject, {waitable != nullptr ? waitable->commandLine : ""},
+                error)) {
         SetError(error);
         return WAIT_FAILED;
     }
     // Every process of this machine has ended by the time anyone waits for it.
-    if (ObjectAs<Waitable>(object) != nullptr || ObjectAs<OpenFile>(object) != nullptr) {
+    if (waitable != nullptr || ObjectAs<OpenFile>(object) != nullptr) {
         return WAIT_OBJECT_0;
     }
     SetError(ERROR_INVALID_HANDLE);

@@ -370,8 +370,14 @@ HGLOBAL LoadResource(HMODULE /*module*/, HRSRC resource) {
 }
 
 void* LockResource(HGLOBAL resourceData) {
+    const Resource* locked = nullptr;
+    for (const auto& resource : TheWorld().resources) {
+        if (resource->bytes.data() == static_cast<const void*>(resourceData)) {
+            locked = resource.get();
+        }
+    }
     DWORD error = 0;
-    if (Faulted(Call::LockResource, {}, error)) {
+    if (Faulted(Call::LockResource, {ResourceText(locked)}, error)) {
         SetError(error);
         return nullptr;
     }

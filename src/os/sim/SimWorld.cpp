@@ -144,6 +144,10 @@ bool Faulted(Call call, const std::vector<std::string>& paths, DWORD& error) {
         }
     }
     for (const PathFault& fault : world.pathFaults[index]) {
+        if (fault.pathPart.empty()) {
+            error = fault.error;
+            return true;
+        }
         for (const auto& path : paths) {
             if (ContainsNoCase(path, fault.pathPart)) {
                 error = fault.error;

@@ -76,8 +76,8 @@ struct MappingRef {
     std::string key; // key of World::mappings
 };
 
-struct Waitable { // an ended process or thread
-    bool isProcess;
+struct Waitable {            // an ended process or thread
+    std::string commandLine; // for faults matched by path
 };
 
 using KernelObject = std::variant<OpenFile, FindSearch, MappingRef, Waitable>;
