@@ -50,6 +50,31 @@ INSTALLED_HOST_REGISTRY = [
     (PROG_KEY, "TheLastRunFolder", "REG_SZ", "{host}"),
 ]
 
+EN_INSTALL_ASK = {
+    "caption": "Zelm sound update",
+    "text": "Zelm Live Update is ready to install Bellwick Sounds 5.\r\n"
+            "Zelm will be closed while the sounds are being updated.\r\nInstall now?",
+    "buttons": ["&Yes", "&No"],
+}
+EN_INSTALL_DONE = {
+    "caption": "Zelm Live Update",
+    "text": "Zelm Live Update (Bellwick Sounds 5) has been installed successfully.\r\n\r\n"
+            "Would you like to start Zelm now?",
+    "buttons": ["&Yes", "&No"],
+}
+RU_INSTALL_ASK = {
+    "caption": "Обновление звуков «Зелм»",
+    "text": "Онлайн-обновление «Зелм» готово установить набор звуков «Беллвик» 5.\r\n"
+            "На время обновления звуков «Зелм» будет закрыт.\r\nУстановить сейчас?",
+    "buttons": ["&Да", "&Нет"],
+}
+RU_INSTALL_DONE = {
+    "caption": "Онлайн-обновление «Зелм»",
+    "text": "Онлайн-обновление «Зелм» (набор звуков «Беллвик» 5) успешно установлено.\r\n\r\n"
+            "Запустить «Зелм» сейчас?",
+    "buttons": ["&Да", "&Нет"],
+}
+
 SCENARIOS = [
     {
         "name": "exe_exits_zero",
@@ -60,7 +85,81 @@ SCENARIOS = [
         "host": None,
         "args": [],
         "answers": ["ok"],
-        "expect": {"exit_code": 0},
+        "expect": {
+            "exit_code": 0,
+            "boxes": [{"caption": "Zelm update",
+                       "text": "There's no Zelm installed.\r\nPlease install the program first.",
+                       "buttons": ["OK"]}],
+        },
+    },
+    {
+        "name": "install_english_win10",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": None},
+        "answers": ["yes", "no"],
+        "expect": {"exit_code": 0, "boxes": [EN_INSTALL_ASK, EN_INSTALL_DONE], "bank": "carried",
+                   "estimated_size": True, "host_starts": 0},
+    },
+    {
+        "name": "install_russian_win7_running_host",
+        "program": "updater",
+        "windows": "win7",
+        "locale": "ru",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": {"version": 4, "size": 2048}, "running": True, "release_delay_ms": 1500},
+        "answers": ["yes", "yes"],
+        "expect": {"exit_code": 0, "boxes": [RU_INSTALL_ASK, RU_INSTALL_DONE], "bank": "carried",
+                   "estimated_size": True, "host_starts": 1},
+    },
+    {
+        "name": "quiet_runapp_win10",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": {"version": 3, "size": 100}},
+        "args": ["MODEST", "RunApp"],
+        "answers": [],
+        "expect": {"exit_code": 0, "boxes": [], "bank": "carried", "estimated_size": True,
+                   "host_starts": 1},
+    },
+    {
+        "name": "newer_bank_kept",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": {"version": 6, "size": 100}},
+        "answers": ["no"],
+        "expect": {
+            "exit_code": 0,
+            "boxes": [{"caption": "Zelm sound update",
+                       "text": "The installed sound bank zorv.3bs is newer than the one in this "
+                               "update.\r\nDo you want to replace it with the older version "
+                               "anyway?",
+                       "buttons": ["&Yes", "&No"]}],
+            "bank": "unchanged", "estimated_size": False, "host_starts": 0,
+        },
+    },
+    {
+        "name": "host_never_releases_bank",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": {"version": 4, "size": 100}, "running": True, "never_quit": True},
+        "answers": ["ok"],
+        "expect": {
+            "exit_code": 0,
+            "boxes": [{"caption": "Zelm",
+                       "text": "Can't open the file\r\nC:\\Program Files\\Zelm\\zorv.3bs\r\n"
+                               "Please close Zelm and try again.",
+                       "buttons": ["OK"]}],
+            "bank": "unchanged", "estimated_size": False, "host_starts": 0,
+        },
     },
     {
         "name": "box_demo",
@@ -174,12 +273,12 @@ class Wine:
         self.run("reg", "add", key, "/v", value, "/t", kind, "/d", str(data), "/f")
 
     def reg_query(self, key, value):
-        """The value's data as text, or None when it is missing."""
+        """(type, data as text) of the value, or None when it is missing."""
         result = self.run("reg", "query", key, "/v", value, check=False)
         for line in result.stdout.splitlines():
             parts = line.split(None, 2)
             if len(parts) == 3 and parts[0].lower() == value.lower():
-                return parts[2]
+                return parts[1], parts[2]
         return None
 
 
@@ -249,12 +348,29 @@ def lay_out_host(wine, host, paths):
     return folder
 
 
-def folder_size_kib(folder):
+def host_log_size_before_start(folder, starts):
+    """Bytes of the host's log before its start number `starts` + 1: a host that the updater
+    starts appends to the log after the updater has measured the folder."""
+    size = 0
+    path = folder / "zelm-starts.log"
+    for line in path.read_bytes().splitlines(keepends=True) if path.exists() else []:
+        if json.loads(line)["event"] == "start":
+            if starts == 0:
+                break
+            starts -= 1
+        size += len(line)
+    return size
+
+
+def folder_size_kib(folder, host_starts_before):
+    """The folder's size as the updater measured it: 32-bit total of files, in KiB."""
     total = 0
     for path in folder.rglob("*"):
-        if path.is_file():
-            total = (total + (path.stat().st_size & 0xFFFFFFFF)) & 0xFFFFFFFF
-    return total >> 10
+        if path == folder / "zelm-starts.log":
+            total += host_log_size_before_start(folder, host_starts_before)
+        elif path.is_file():
+            total += path.stat().st_size & 0xFFFFFFFF
+    return (total & 0xFFFFFFFF) >> 10
 
 
 def read_json_lines(path):
@@ -376,7 +492,7 @@ def check_boxes(expected, boxes, screenshots, faults):
             faults.append(f"{shot} is not a PNG image")
 
 
-def check_host_folder(wine, folder, expect, original_bank, source, faults):
+def check_host_folder(wine, folder, expect, original_bank, starts_before, source, faults):
     bank = folder / "zorv.3bs"
     want = expect.get("bank")
     if want == "carried" and (not bank.exists() or
@@ -389,8 +505,8 @@ def check_host_folder(wine, folder, expect, original_bank, source, faults):
     if "estimated_size" in expect:
         data = wine.reg_query(UNINSTALL_KEY, "EstimatedSize")
         if expect["estimated_size"]:
-            size = folder_size_kib(folder)
-            if data is None or not data.startswith("REG_DWORD") or int(data.split()[-1], 16) != size:
+            size = folder_size_kib(folder, starts_before)
+            if data is None or data[0] != "REG_DWORD" or int(data[1], 16) != size:
                 faults.append(f"EstimatedSize is {data!r}, expected REG_DWORD {size} (KiB)")
         elif data is not None:
             faults.append(f"EstimatedSize is {data!r}, expected none")
@@ -440,11 +556,13 @@ def run_updater(scenario, wine, display, directory, paths, faults):
         faults.append(f"exit code {exit_code}, expected {expect['exit_code']}")
     check_boxes(expect.get("boxes"), boxes, shots, faults)
     if folder:
+        # The registry first, while Wine's own processes still run: the start count may wait.
+        check_host_folder(wine, folder, expect, original_bank, starts_before, paths.source,
+                          faults)
         if "host_starts" in expect:
             starts = new_host_starts(folder, starts_before, expect["host_starts"])
             if starts != expect["host_starts"]:
                 faults.append(f"host started {starts} times, expected {expect['host_starts']}")
-        check_host_folder(wine, folder, expect, original_bank, paths.source, faults)
 
 
 def run_boxdemo(scenario, wine, display, directory, paths, faults):
