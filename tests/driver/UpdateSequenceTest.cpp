@@ -1,0 +1,304 @@
+// The whole update, from the entry to its end, on the simulated Windows.
+#include "driver/UpdateFixture.h"
+
+namespace sim = os::sim;
+using namespace update_tests;
+
+namespace {
+
+TEST_F(UpdateSequence, InteractiveYesYesInstallsRecordsSizeAndStartsHost) {
+    sim::AnswerBoxes({os::IDYES, os::IDYES});
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 2u);
+    ExpectInstallAsked(0);
+    ExpectClosingQuestion(1);
+    ExpectInstalled();
+    ExpectHostStarted();
+}
+
+TEST_F(UpdateSequence, ClosingNoKeepsTheUpdateWithoutStartingHost) {
+    sim::AnswerBoxes({os::IDYES, os::IDNO});
+    EXPECT_EQ(Run(), 0);
+    ExpectInstalled();
+    EXPECT_TRUE(sim::ShellExecutes().empty());
+}
+
+TEST_F(UpdateSequence, DeclinedInstallChangesNothing) {
+    sim::PutFile(kBankPath, Installed(4));
+    Snapshot();
+    sim::AnswerBoxes({os::IDNO});
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    ExpectInstallAsked(0);
+    ExpectNothingChanged();
+}
+
+TEST_F(UpdateSequence, VersionGuardAsksOnlyAboutANewerInstalledBank) {
+    struct Case {
+        std::string installed;
+        bool asked;
+    };
+    const std::vector<Case> cases = {{Installed(0), false}, {Installed(5), false},
+                                     {Installed(6), true},  {Installed(255), true},
+                                     {"zorv\x02", false},   {"other\x09rest", true}};
+    for (const Case& c : cases) {
+        SetUp();
+        sim::PutFile(kBankPath, c.installed);
+        sim::AnswerBoxes({os::IDYES, os::IDYES, os::IDNO});
+        EXPECT_EQ(Run(), 0);
+        ASSERT_EQ(sim::Boxes().size(), c.asked ? 3u : 2u);
+        if (c.asked) {
+            ExpectBox(0, "The installed zorv.3bs is newer.\r\nInstall the older one?",
+                      "Zelm sounds", kQuestionStyle, 0x0409);
+        }
+        ExpectInstallAsked(c.asked ? 1 : 0);
+        ExpectInstalled();
+    }
+}
+
+TEST_F(UpdateSequence, KeepingTheNewerBankEndsWithNothingChanged) {
+    sim::PutFile(kBankPath, Installed(6));
+    Snapshot();
+    sim::AnswerBoxes({os::IDNO});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim::Boxes().size(), 1u);
+    ExpectNothingChanged();
+}
+
+TEST_F(UpdateSequence, RunningHostIsAskedToQuitAndGivenTimeToReleaseTheBank) {
+    sim::PutFile(kBankPath, Installed(5));
+    sim::StartHost({kHost, 1000, false, true});
+    sim::AnswerBoxes({os::IDYES, os::IDYES});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim::QuitMessagesToHost(), 1);
+    EXPECT_EQ(sim::QuitMessagesToOwnThread(), 0);
+    EXPECT_FALSE(sim::HostRunning());
+    EXPECT_EQ(sim::Boxes().size(), 2u);
+    ExpectInstalled();
+}
+
+TEST_F(UpdateSequence, HostThatNeverReleasesTheBankEndsWithFileCantOpen) {
+    sim::PutFile(kBankPath, Installed(5));
+    sim::StartHost({kHost, 0, true, true});
+    Snapshot();
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    ExpectBox(0, "Can't open " + kBankPath + ".", "Zelm Alarm Clock", kErrorStyle, 0x0409);
+    EXPECT_EQ(sim::Now(), 17u * 256u); // every attempt waited, the last one included
+    EXPECT_TRUE(sim::HostRunning());
+    ExpectNothingChanged();
+}
+
+TEST_F(UpdateSequence, RunningHostWithoutWindowGetsNoQuitMessage) {
+    sim::StartHost({kHost, 0, false, false});
+    sim::AnswerBoxes({os::IDYES, os::IDNO});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim::QuitMessagesToHost(), 0);
+    EXPECT_EQ(sim::QuitMessagesToOwnThread(), 0);
+    ExpectInstalled();
+}
+
+TEST_F(UpdateSequence, QuietModeAsksNothingAndStartsHostOnlyWithRunApp) {
+    struct Case {
+        std::string arguments;
+        bool quiet;
+        bool started;
+    };
+    const std::vector<Case> cases = {{"modest", true, false},         {"MODEST", true, false},
+                                     {"Modest RunApp", true, true},   {"modest runapp", true, true},
+                                     {"runapp modest", false, false}, {"x runapp", false, false}};
+    for (const Case& c : cases) {
+        SetUp();
+        sim::PutFile(kBankPath, Installed(9)); // quiet mode skips the version guard
+        sim::AnswerBoxes({os::IDYES, os::IDNO});
+        EXPECT_EQ(Run(c.arguments), 0) << c.arguments;
+        EXPECT_EQ(sim::Boxes().size(), c.quiet ? 0u : 2u) << c.arguments;
+        if (c.quiet) {
+            ExpectInstalled();
+        }
+        EXPECT_EQ(sim::ShellExecutes().size(), c.started ? 1u : 0u) << c.arguments;
+    }
+}
+
+TEST_F(UpdateSequence, QuietUpdateOfARunningHostWaitsForItToLetGo) {
+    sim::PutFile(kBankPath, Installed(5));
+    sim::StartHost({kHost, 2000, false, true});
+    EXPECT_EQ(Run("modest runapp"), 0);
+    EXPECT_TRUE(sim::Boxes().empty());
+    EXPECT_EQ(sim::QuitMessagesToHost(), 1);
+    ExpectInstalled();
+    ExpectHostStarted();
+}
+
+TEST_F(UpdateSequence, QuietUpdateOfAHostThatNeverLetsGoReportsTheFailedInstall) {
+    const std::string old = Installed(5);
+    sim::PutFile(kBankPath, old);
+    sim::StartHost({kHost, 0, true, true});
+    EXPECT_EQ(Run("modest"), 0);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    EXPECT_FALSE(sim::Boxes()[0].extended);
+    EXPECT_EQ(sim::Boxes()[0].text, "Can't install file " + kBankPath);
+    EXPECT_TRUE(sim::GetFile(kBankPath) == old) << "bank differs";
+    EXPECT_GE(sim::Now(), 17u * 256u);
+}
+
+TEST_F(UpdateSequence, LastRunFolderOverridesTheUninstallEntry) {
+    const std::string moved = "D:\\Apps\\Zelm\\";
+    sim::PutFile(moved + "zelm.exe", "MZ");
+    sim::PutFile(moved + "language\\english.lng", kEnglish);
+    sim::SetRegString(os::HKEY_CURRENT_USER, kProgKey, "TheLastRunFolder", "D:\\Apps\\Zelm");
+    sim::AnswerBoxes({os::IDYES, os::IDYES});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(sim::GetFile(moved + "zorv.3bs") == Bank()) << "bank differs";
+    EXPECT_FALSE(sim::FileExists(kBankPath));
+    EXPECT_EQ(sim::GetRegDword(os::HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize"),
+              static_cast<os::DWORD>(SizeKiB(moved)));
+    ASSERT_EQ(sim::ShellExecutes().size(), 1u);
+    EXPECT_EQ(sim::ShellExecutes()[0].file, moved + "Zelm.exe");
+    ExpectAllClosed();
+}
+
+TEST_F(UpdateSequence, NoHostInstalledShowsTheBilingualBox) {
+    sim::RemoveTree(kHost);
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    const sim::Box& english = sim::Boxes()[0];
+    EXPECT_FALSE(english.extended);
+    EXPECT_EQ(english.text, "There's no Zelm installed.\r\nPlease install the program first.");
+    EXPECT_EQ(english.caption, "Zelm update");
+    EXPECT_EQ(english.style, kErrorStyle);
+
+    SetUp();
+    sim::RemoveTree(kHost);
+    sim::SetUserLocale(0x0419);
+    EXPECT_EQ(Run(), 0);
+    ExpectBox(0,
+              Cp1251("Нет установленной программы \"Зелм\"!\r\n"
+                     "Пожалуйста, сначала установите её."),
+              Cp1251("Обновление программы \"Зелм\""), kErrorStyle, 0x0019);
+    EXPECT_TRUE(sim::ShellExecutes().empty());
+    ExpectAllClosed();
+}
+
+TEST_F(UpdateSequence, UnreadableRegistryEndsAfterItsBox) {
+    sim::SetRegDword(os::HKEY_CURRENT_USER,
+                     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                     "Desktop", 1);
+    Snapshot();
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    EXPECT_EQ(sim::Boxes()[0].text, "No access to system registry");
+    ExpectNothingChanged();
+}
+
+TEST_F(UpdateSequence, MissingLanguageFileEndsAfterItsBox) {
+    sim::RemoveTree(kHost + "language\\english.lng");
+    Snapshot();
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    EXPECT_EQ(sim::Boxes()[0].text,
+              "Can't work with no english.lng file!\r\nPlease reinstall the program.");
+    ExpectNothingChanged();
+}
+
+TEST_F(UpdateSequence, WithoutAdministratorRightsShowsNoRight) {
+    sim::SetAdmin(false);
+    sim::StartHost({kHost, 0, false, true});
+    Snapshot();
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    ExpectBox(0, "You need administrator rights\r\nto update the sounds.", "Zelm Alarm Clock",
+              kErrorStyle, 0x0409);
+    EXPECT_EQ(sim::QuitMessagesToHost(), 0); // a user without rights does not close the host
+    ExpectNothingChanged();
+}
+
+TEST_F(UpdateSequence, LanguageOfTheBoxesFollowsTheChosenFile) {
+    sim::SetUserLocale(0x0419);
+    sim::SetAdmin(false);
+    EXPECT_EQ(Run(), 0);
+    ExpectBox(0, Cp1251("Нужны права администратора."), Cp1251("Будильник Зелм"), kErrorStyle,
+              0x0419);
+}
+
+TEST_F(UpdateSequence, DamagedUpdaterShowsBadInstaller) {
+    std::string image = sim_tests::MakeStampedImage(Bank());
+    image[image.size() / 2] = static_cast<char>(image[image.size() / 2] ^ 0x01);
+    sim::PutFile(kOwnPath, image);
+    Snapshot();
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    ExpectBox(0, "The update is damaged.", "Zelm Alarm Clock", kErrorStyle, 0x0409);
+    ExpectNothingChanged();
+}
+
+TEST_F(UpdateSequence, UnreadableUpdaterShowsVerificationFail) {
+    sim::FailCallsOn(sim::Call::CreateFile, "ZelmSoundUpdate.exe", os::ERROR_ACCESS_DENIED);
+    Snapshot();
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    ExpectBox(0, "Can't check the update.", "Zelm Alarm Clock", kErrorStyle, 0x0409);
+    ExpectNothingChanged();
+}
+
+TEST_F(UpdateSequence, FailedInstallStillRecordsSizeAndAsksTheClosingQuestion) {
+    const std::string old = Installed(5);
+    sim::PutFile(kBankPath, old);
+    sim::FailWritesAfter("", 4096);
+    sim::AnswerBoxes({os::IDYES, os::IDNO, os::IDNO});
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 3u);
+    EXPECT_EQ(sim::Boxes()[1].text, "Can't install file " + kBankPath);
+    ExpectClosingQuestion(2);
+    EXPECT_TRUE(sim::GetFile(kBankPath) == old) << "bank differs";
+    EXPECT_TRUE(sim::GetRegDword(os::HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize"));
+    ExpectAllClosed();
+}
+
+TEST_F(UpdateSequence, WrongRegistryTypeEndsInApplicationErrorWithExitCodeOne) {
+    sim::SetRegDword(os::HKEY_CURRENT_USER, kProgKey, "TheLastRunFolder", 7);
+    Snapshot();
+    EXPECT_EQ(Run(), 1);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    const sim::Box& box = sim::Boxes()[0];
+    EXPECT_EQ(box.caption, "Application Error");
+    EXPECT_EQ(box.text, "Invalid data type for 'TheLastRunFolder'");
+    ExpectNothingChanged();
+}
+
+TEST_F(UpdateSequence, RefusedSizeWriteEndsInApplicationError) {
+    sim::DenyReg(os::HKEY_LOCAL_MACHINE, kUninstallKey, sim::RegOp::Set);
+    sim::AnswerBoxes({os::IDYES});
+    EXPECT_EQ(Run(), 1);
+    ASSERT_EQ(sim::Boxes().size(), 2u);
+    EXPECT_EQ(sim::Boxes()[1].text, "Failed to set data for 'EstimatedSize'");
+    EXPECT_TRUE(sim::GetFile(kBankPath) == Bank()) << "bank differs";
+    ExpectAllClosed();
+}
+
+TEST_F(UpdateSequence, MissingUninstallEntryIsCreatedForTheSize) {
+    sim::Reset();
+    InstallHost(false); // the host folder is then Program Files + "Zelm"
+    InstallUpdater(sim_tests::MakeStampedImage(Bank()));
+    sim::AnswerBoxes({os::IDYES, os::IDNO});
+    EXPECT_EQ(Run(), 0);
+    ExpectInstalled();
+}
+
+TEST_F(UpdateSequence, RestrictsTheDllSearchBeforeAnythingElse) {
+    sim::AnswerBoxes({os::IDNO});
+    Run();
+    const sim::DllSearch search = sim::DllSearchState();
+    EXPECT_TRUE(search.defaultDirectoriesSet);
+    EXPECT_EQ(search.defaultDirectoriesFlags, os::LOAD_LIBRARY_SEARCH_SYSTEM32);
+    EXPECT_TRUE(search.dllDirectoryCleared);
+
+    SetUp();
+    sim::SetDllSearchFunctions(false); // before Windows 7 with KB2533623
+    sim::AnswerBoxes({os::IDNO});
+    Run();
+    EXPECT_FALSE(sim::DllSearchState().defaultDirectoriesSet);
+    EXPECT_TRUE(sim::DllSearchState().dllDirectoryCleared);
+}
+
+} // namespace
