@@ -6,6 +6,7 @@
   check_pe.py --win2000 EXE  no imported function that Windows 2000 lacks (the loader would
                              refuse to start the program)
 """
+import os
 import re
 import subprocess
 import sys
@@ -97,6 +98,9 @@ def main(argv):
     if len(paths) != 1:
         print(__doc__)
         return 2
+    if not os.path.isfile(paths[0]):
+        print(f"FAIL {paths[0]}: no such file (build the windows preset first)")
+        return 1
     dump = objdump(paths[0])
     table = imports(dump)
     faults = win2000_faults(table) if win2000 else header_faults(dump) + import_faults(table)
