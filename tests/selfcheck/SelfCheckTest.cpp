@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -31,14 +32,16 @@ std::string SourceFile(const std::string& relativePath) {
     return bytes.str();
 }
 
-// An updater of several read blocks whose payload stands in for the embedded sound bank.
-std::string Payload() {
-    std::string payload(3 * 1024 * 1024 + 12345, '\0');
+// Stands in for the embedded sound bank.
+std::string Payload(std::size_t size) {
+    std::string payload(size, '\0');
     for (std::size_t i = 0; i < payload.size(); ++i) {
         payload[i] = static_cast<char>(i * 31 + i / 4099);
     }
     return payload;
 }
+
+constexpr std::size_t kReadBlock = 1024 * 1024;
 
 class SelfCheck : public ::testing::Test {
 protected:
@@ -53,14 +56,22 @@ protected:
         sim::PutFile(kHostFolder + "language\\english.lng",
                      SourceFile("tests/data/host/language/english.lng"));
         ASSERT_TRUE(InitLanguages());
-        image_ = sim_tests::BuildStampedImage(Payload());
-        sim::PutFile(kOwnPath, image_.bytes);
+        InstallImage(sim_tests::BuildStampedImage(Payload(200000)));
         sim::SetOwnModulePath(kOwnPath);
     }
     void TearDown() override {
         DoneLangUnit();
         Ctx.ProgRegistry.reset();
         EXPECT_EQ(sim::OpenHandles(), 0);
+    }
+
+    void InstallImage(sim_tests::StampedImage image) {
+        image_ = std::move(image);
+        sim::PutFile(kOwnPath, image_.bytes);
+    }
+    // Two whole read blocks and part of a third.
+    void InstallLargeImage() {
+        InstallImage(sim_tests::BuildStampedImage(Payload(2 * kReadBlock)));
     }
 
     void InstallAltered(std::size_t offset) const {
@@ -107,7 +118,7 @@ TEST_F(SelfCheck, OneAlteredByteAnywhereIsBadInstaller) {
         {"PE header", 0x84},
         {"marker", image_.markerOffset + 3},
         {"slot", image_.slotOffset + 31},
-        {"sound bank", image_.payloadOffset + 2 * 1024 * 1024 + 7},
+        {"sound bank", image_.payloadOffset + 100000},
         {"middle", image_.bytes.size() / 2},
         {"last byte", image_.bytes.size() - 1},
     };
@@ -126,7 +137,7 @@ TEST_F(SelfCheck, TruncatedOrExtendedUpdaterIsBadInstaller) {
 }
 
 TEST_F(SelfCheck, UnstampedUpdaterIsBadInstaller) {
-    sim::PutFile(kOwnPath, sim_tests::MakeUnstampedImage(Payload()));
+    sim::PutFile(kOwnPath, sim_tests::MakeUnstampedImage(Payload(200000)));
     ExpectRefusal(kBadInstaller);
 }
 
@@ -141,6 +152,7 @@ TEST_F(SelfCheck, UnopenableUpdaterIsVerificationFail) {
 }
 
 TEST_F(SelfCheck, ReadFailureIsVerificationFail) {
+    InstallLargeImage();
     // The first block, then a block in the middle of the file.
     for (const int block : {1, 3}) {
         SCOPED_TRACE(block);
@@ -175,9 +187,10 @@ TEST_F(SelfCheck, UpdaterHeldOpenElsewhereIsStillRead) {
 }
 
 TEST_F(SelfCheck, ReadsInLargeBlocks) {
+    InstallLargeImage();
     const int readsBefore = sim::CallCount(sim::Call::ReadFile);
     EXPECT_TRUE(VerifyInstaller());
-    const int blocks = static_cast<int>(image_.bytes.size() / (1024 * 1024)) + 1;
+    const int blocks = static_cast<int>(image_.bytes.size() / kReadBlock) + 1;
     EXPECT_LE(sim::CallCount(sim::Call::ReadFile) - readsBefore, blocks + 1);
 }
 
