@@ -168,7 +168,8 @@ TEST_F(SelfCheck, UnknownOwnPathIsVerificationFail) {
     ExpectRefusal(kVerificationFail);
 }
 
-TEST_F(SelfCheck, UpdaterInALongFolderIsFound) {
+// GetModuleFileNameA cuts a path that does not fit its buffer; the cut path must not be opened.
+TEST_F(SelfCheck, OwnPathLongerThanMaxPathIsTakenWhole) {
     std::string folder = "C:\\Users\\user\\Downloads";
     while (folder.size() < 700) {
         folder += "\\a rather long folder name for the updater";
