@@ -1,5 +1,6 @@
 #include "SimFixture.h"
 
+#include <cstdlib>
 #include <string>
 
 using namespace os;
@@ -225,6 +226,12 @@ TEST_F(FilesTest, OpenHandlesCountsFiles) {
     EXPECT_EQ(sim::OpenHandles(), 0);
     EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(std::uintptr_t{0x4321})));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(FilesTest, ForkedChildThatExitsLeavesTheDiskOfItsParent) {
+    sim::PutFile(kBank, "bank");
+    EXPECT_EXIT(std::exit(0), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(sim::GetFile(kBank), "bank");
 }
 
 TEST_F(FilesTest, ResetEmptiesTheDisk) {

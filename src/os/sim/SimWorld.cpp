@@ -12,9 +12,11 @@ namespace {
 
 constexpr const char* kTempFolder = "C:\\Users\\user\\AppData\\Local\\Temp";
 
-// The temporary folder behind the simulated drives, removed when the process exits.
+// The temporary folder behind the simulated drives, removed when the process exits. A forked
+// child (a death test) that exits normally must leave its parent's disk alone.
 struct DiskFolder {
     std::string path;
+    pid_t owner = getpid();
     DiskFolder() {
         const char* base = std::getenv("TMPDIR");
         std::string pattern =
@@ -25,6 +27,9 @@ struct DiskFolder {
         path = pattern;
     }
     ~DiskFolder() {
+        if (getpid() != owner) {
+            return;
+        }
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
