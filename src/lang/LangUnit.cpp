@@ -294,7 +294,8 @@ bool LanguageFileValid(int index) {
 }
 
 // Reads "LangFile" as text; a value of another type counts as absent rather than as a fault,
-// while a read that fails still ends the run as every unexpected registry error does.
+// while a read that fails still ends the run as every unexpected registry error does. The
+// accessor raises one error class for both, so its message tells them apart.
 std::string RecordedLangFile() {
     Registry& registry = *Ctx.ProgRegistry;
     if (!registry.ValueExists(kRecordedChoiceValue)) {
