@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ make git python3 ca-certificates
     libgtest-dev libgmock-dev libbenchmark-dev
     clang clang-format clang-tidy libclang-rt-14-dev valgrind
-    g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+    g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
     wine wine32 xvfb xauth x11-utils imagemagick osslsigncode openssl
     sox libsox-fmt-mp3 lame mpg123 locales
 )
