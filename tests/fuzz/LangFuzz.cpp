@@ -2,8 +2,9 @@
 // crash, hang, leak memory, or leave a file handle or registry key open.
 //
 // Input: one control byte (bits 0-1 the user's locale, bit 2 a recorded "LangFile" naming the
-// second file, bit 3 that value stored as a number), then english.lng, a 0x1E byte, and the
-// second file ("russian.lng" on a Cyrillic locale, "other.lng" elsewhere).
+// second file, bit 3 that value stored as a number, bits 4-7 the number of the file read that
+// fails, 0 for none), then english.lng, a 0x1E byte, and the second file ("russian.lng" on a
+// Cyrillic locale, "other.lng" elsewhere).
 #include "driver/ProgInfo.h"
 #include "lang/LangUnit.h"
 #include "os/sim/Sim.h"
@@ -35,6 +36,9 @@ void SetUpMachine(std::uint8_t control, const std::string& english, const std::s
     const std::string secondName = Ctx.IsCyrillicLocale ? "russian.lng" : "other.lng";
     os::sim::PutFile(kHostFolder + "language\\english.lng", english);
     os::sim::PutFile(kHostFolder + "language\\" + secondName, second);
+    if (const int failingRead = control >> 4) {
+        os::sim::FailCall(os::sim::Call::ReadFile, failingRead, os::ERROR_READ_FAULT);
+    }
     if (control & 4) {
         if (control & 8) {
             os::sim::SetRegDword(os::HKEY_CURRENT_USER, kProgKey, "LangFile", 7);
