@@ -61,6 +61,15 @@ TEST_F(LangTextTest, HeaderOnTheLastLineCountsAsMissing) {
     EXPECT_EQ(GetLangText("bellwick"), "english bank");
 }
 
+TEST_F(LangTextTest, EmptyFileLacksEveryKeyAndTakesThemFromTheDefault) {
+    PutLang("english.lng", CompleteLangFile("english", "1033"));
+    PutLang("zulu.lng", "");
+    ASSERT_TRUE(InitLanguages());
+    ASSERT_EQ(CurrentName(), "zulu.lng"); // its inherited code matches the locale
+    EXPECT_EQ(GetLangText("soundquest"), "english question");
+    EXPECT_EQ(Ctx.LocalCaption, "english caption");
+}
+
 TEST_F(LangTextTest, KeyMissingFromBothFilesIsEmptyWithoutABox) {
     Install("");
     EXPECT_EQ(GetLangText("nosuchkey"), "");
