@@ -9,18 +9,6 @@
 
 namespace {
 
-// Closes the accessor's current key when the scope ends, also when a read raises.
-class CurrentKeyScope {
-public:
-    explicit CurrentKeyScope(Registry& registry) : registry_(registry) {}
-    CurrentKeyScope(const CurrentKeyScope&) = delete;
-    CurrentKeyScope& operator=(const CurrentKeyScope&) = delete;
-    ~CurrentKeyScope() { registry_.CloseKey(); }
-
-private:
-    Registry& registry_;
-};
-
 std::string ProgramFilesFolder(Registry& registry) {
     registry.SetRootKey(os::HKEY_LOCAL_MACHINE);
     const CurrentKeyScope scope(registry);

@@ -18,6 +18,10 @@ bool IsStringType(os::DWORD type) {
     throw RegistryError(std::string(what) + " for '" + name + "'");
 }
 
+[[noreturn]] void RaiseTypeError(const std::string& name) {
+    throw RegistryTypeError("Invalid data type for '" + name + "'");
+}
+
 std::uint32_t RandomSeed() {
     os::LONGLONG counter = 0;
     if (os::QueryPerformanceCounter(&counter)) {
@@ -149,7 +153,7 @@ std::string Registry::ReadString(const std::string& name) {
         return "";
     }
     if (!IsStringType(type)) {
-        RaiseRegistryError("Invalid data type", name);
+        RaiseTypeError(name);
     }
     // One byte more than asked for, zeroed: the stored text need not end in a zero.
     std::string data(size + 1, '\0');
@@ -159,7 +163,7 @@ std::string Registry::ReadString(const std::string& name) {
         RaiseRegistryError("Failed to get data", name);
     }
     if (!IsStringType(type)) { // the value changed between the two queries
-        RaiseRegistryError("Invalid data type", name);
+        RaiseTypeError(name);
     }
     data.resize(std::min(got, size));
     return data.substr(0, data.find('\0'));

@@ -16,6 +16,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A value of another type than text where text was asked for.
+class RegistryTypeError : public RegistryError {
+public:
+    using RegistryError::RegistryError;
+};
+
 // The one registry object of the process: a root key, an access mask fixed at creation and at
 // most one open key. Closing a key does not flush it.
 class Registry {
@@ -45,6 +51,18 @@ private:
     os::REGSAM access_;
     os::ScopedRegHandle key_;
     std::string path_;
+};
+
+// Closes the accessor's current key when the scope ends, also when a read raises.
+class CurrentKeyScope {
+public:
+    explicit CurrentKeyScope(Registry& registry) : registry_(registry) {}
+    CurrentKeyScope(const CurrentKeyScope&) = delete;
+    CurrentKeyScope& operator=(const CurrentKeyScope&) = delete;
+    ~CurrentKeyScope() { registry_.CloseKey(); }
+
+private:
+    Registry& registry_;
 };
 
 // Everything one update knows, filled in a fixed order during start-up and the sequence.

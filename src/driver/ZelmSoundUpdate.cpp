@@ -26,15 +26,6 @@ constexpr os::UINT kQuestionStyle =
     os::MB_YESNO | os::MB_ICONQUESTION | os::MB_TASKMODAL | os::MB_TOPMOST;
 constexpr os::UINT kApplicationErrorStyle = os::MB_OK | os::MB_ICONERROR | os::MB_TASKMODAL;
 
-// Every path that opens a key on ProgRegistry closes it again, also when a read raises.
-class CurrentKeyCloser {
-public:
-    CurrentKeyCloser() = default;
-    CurrentKeyCloser(const CurrentKeyCloser&) = delete;
-    CurrentKeyCloser& operator=(const CurrentKeyCloser&) = delete;
-    ~CurrentKeyCloser() { Ctx.ProgRegistry->CloseKey(); }
-};
-
 os::WORD BoxLanguage() {
     return static_cast<os::WORD>(static_cast<std::uint32_t>(Ctx.LangCode) & 0xFFFFu);
 }
@@ -62,7 +53,7 @@ void SetUpdateNames() {
 // The host's own record of where it runs from outranks its uninstall entry.
 void ApplyLastRunFolder() {
     OpenProgKey();
-    CurrentKeyCloser closer;
+    const CurrentKeyScope scope(*Ctx.ProgRegistry);
     if (Ctx.ProgRegistry->ValueExists(host::LastRunFolderValue)) {
         Ctx.HostFolder = Ctx.ProgRegistry->ReadString(host::LastRunFolderValue);
         AddBackslash(Ctx.HostFolder);
@@ -139,7 +130,7 @@ void InstallSoundBank() {
 void RecordFolderSize() {
     Registry& registry = *Ctx.ProgRegistry;
     registry.SetRootKey(os::HKEY_LOCAL_MACHINE);
-    CurrentKeyCloser closer;
+    const CurrentKeyScope scope(registry);
     (void)registry.OpenKey(Ctx.UninstallKey + Ctx.ProgName, true); // a failure shows in the write
     const std::int32_t size = FolderSize(Ctx.HostFolder);
     if (size != -1) {

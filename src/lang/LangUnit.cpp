@@ -294,8 +294,7 @@ bool LanguageFileValid(int index) {
 }
 
 // Reads "LangFile" as text; a value of another type counts as absent rather than as a fault,
-// while a read that fails still ends the run as every unexpected registry error does. The
-// accessor raises one error class for both, so its message tells them apart.
+// while a read that fails still ends the run as every unexpected registry error does.
 std::string RecordedLangFile() {
     Registry& registry = *Ctx.ProgRegistry;
     if (!registry.ValueExists(kRecordedChoiceValue)) {
@@ -303,21 +302,15 @@ std::string RecordedLangFile() {
     }
     try {
         return registry.ReadString(kRecordedChoiceValue);
-    } catch (const RegistryError& error) {
-        if (std::string(error.what()) !=
-            std::string("Invalid data type for '") + kRecordedChoiceValue + "'") {
-            throw;
-        }
+    } catch (const RegistryTypeError&) {
         return std::string();
     }
 }
 
 // The host's own recorded choice wins over the locale; the name must match exactly.
 void ApplyRecordedChoice() {
-    struct KeyCloser {
-        ~KeyCloser() { Ctx.ProgRegistry->CloseKey(); }
-    } closeKeyOnEveryPath;
     OpenProgKey();
+    const CurrentKeyScope scope(*Ctx.ProgRegistry);
     const std::string recorded = RecordedLangFile();
     const std::string* current = LangFileAt(State.CurrentLangIndex);
     if (recorded.empty() || (current && recorded == *current)) {
