@@ -9,7 +9,7 @@ the host installed in the registry, the stand-in zelm.exe, the language files, a
 sound bank (the carried one with version byte 4) put back before every update. Wine runs as an
 administrator, so the quiet update ("modest") shows no box.
 
-One round runs, in alternating order so that the machine's load falls on both alike:
+One round runs these, in an order shuffled per round so that the machine's load falls on all:
   update   ZelmSoundUpdate.exe modest
   trivial  trivial.exe, a GUI program that ends at once       \
   ver      cmd /c ver                                          > the floor, their sum
@@ -17,8 +17,8 @@ One round runs, in alternating order so that the machine's load falls on both al
   trivial_dlls  trivial.exe importing the updater's DLLs too (user32, shell32, advapi32)
 The wineserver is persistent for the whole session, so Wine's boot is paid once, before timing.
 Peak memory: VmHWM of the Windows process (the wine-preloader that runs the exe), sampled from
-/proc until it ends, for the updater and both trivial programs. One more update runs with
-Wine's relay trace of a few calls, time-stamped, to show where its time goes.
+/proc until it ends, for the updater and both trivial programs. A few more updates run
+with Wine's relay trace of a few calls, time-stamped, to show where the time goes.
 """
 import argparse
 import json
@@ -33,19 +33,21 @@ from pathlib import Path
 SOURCE = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(SOURCE / "tests" / "e2e"))
 import run_e2e as e2e  # noqa: E402  (the e2e driver is not a package)
+import scenarios  # noqa: E402
 
 E2E = e2e.E2E_FOLDER
 BANK_COPY_SOURCE = E2E + "zorv.3bs"
 BANK_COPY_TARGET = E2E + "copy\\zorv.3bs"
 COMMANDS = {
-    "update": [E2E + "ZelmSoundUpdate.exe", "modest"],
+    "update": [E2E + "ZelmSoundUpdate.exe", "modest"],  # where e2e.install_updater puts it
     "trivial": [E2E + "trivial.exe"],
     "trivial_dlls": [E2E + "trivial-dlls.exe"],
     "ver": ["cmd", "/c", "ver"],
     "copy": ["cmd", "/c", "copy", "/y", "/b", BANK_COPY_SOURCE, BANK_COPY_TARGET],
 }
 FLOOR = ("trivial", "ver", "copy")
-# Calls whose time stamps split one update into its phases (see breakdown()).
+TRACED_RUNS = 5  # the breakdown is the median of each phase over these traced updates
+# Calls whose time stamps split one update into its phases (see phases()).
 TRACED_CALLS = ("kernel32.GetModuleFileNameA", "kernel32.CreateProcessA",
                 "kernel32.WaitForSingleObject", "kernel32.FindResourceA",
                 "kernel32.FlushFileBuffers", "kernel32.MoveFileExA", "advapi32.RegSetValueExA",
@@ -97,15 +99,16 @@ class Session:
         self.wine.run(*COMMANDS["update"])
         if (self.folder / "zorv.3bs").read_bytes() != self.bank:
             raise e2e.Failure("the quiet update did not install the carried bank")
-        if self.wine.reg_query(e2e.UNINSTALL_KEY, "EstimatedSize") is None:
+        if self.wine.reg_query(scenarios.UNINSTALL_KEY, "EstimatedSize") is None:
             raise e2e.Failure("the quiet update did not write EstimatedSize")
 
 
 def prepare_session(paths, display):
     scenario = {"name": "bench_quiet_update", "windows": "win10", "locale": "en",
-                "registry": e2e.INSTALLED_HOST_REGISTRY}
+                "registry": scenarios.INSTALLED_HOST_REGISTRY}
     _, wine = e2e.prepare(scenario, paths, display)
-    folder = e2e.lay_out_host(wine, {"bank": None}, paths)
+    e2e.install_updater(wine, {}, paths)
+    folder = e2e.lay_out_host(wine, {"bank": None}, paths, scenario["locale"])
     bank = (paths.source / "res" / "zorv.3bs").read_bytes()
     shutil.copy(paths.trivial_exe, wine.unix_path(E2E + "trivial.exe"))
     shutil.copy(paths.trivial_dlls_exe, wine.unix_path(E2E + "trivial-dlls.exe"))
@@ -217,7 +220,7 @@ def report(summary, bank_size):
         print(f"  {name:12} {median[name]:7.0f} ms {least[name]:7.0f} ms   {' '.join(command)}")
     print(f"  floor        {summary['floor_ms']:7.0f} ms            trivial + ver + copy")
     print(f"  ratio update / floor: {summary['ratio']:.2f} (aim: under 1.5)")
-    print("One traced update, where the time goes:")
+    print(f"Where the time of one update goes (median of {TRACED_RUNS} traced updates):")
     for phase, ms in summary["breakdown_ms"].items():
         print(f"  {ms:7.0f} ms  {phase}")
     print(f"  ratio with trivial-dlls.exe in the floor instead: "
@@ -246,7 +249,7 @@ def main():
     paths.windows_build = paths.windows_build.resolve()
     with e2e.Xvfb() as x:
         if not e2e.template_ready(paths.work):
-            e2e.make_template(paths.work, x.display)
+            e2e.make_template_prefix(paths.work, x.display)
         session = prepare_session(paths, x.display)
         wine = session.wine
         wine.server("-w")
@@ -256,7 +259,9 @@ def main():
             for name in COMMANDS:  # warm the page cache and Wine's own files
                 session.run(name)
             times, peaks = measure(session, paths.runs)
-            breakdown = phases(*traced_update(session))
+            traced = [phases(*traced_update(session)) for _ in range(TRACED_RUNS)]
+            breakdown = {phase: statistics.median(run[phase] for run in traced)
+                         for phase in traced[0]}
         finally:
             wine.server("-k")
     summary = summarize(times, peaks, breakdown)
