@@ -101,10 +101,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RunMessageLoop(log, neverQuit);
 
     Sleep(releaseDelayMs);
+    // Logged while the bank is still held: an updater that measures the folder after opening the
+    // bank then always finds this line in the log.
+    log.Write("released", "");
     if (bank != INVALID_HANDLE_VALUE) {
         CloseHandle(bank);
     }
-    log.Write("released", "");
     if (mainForm != nullptr) {
         DestroyWindow(mainForm);
     }

@@ -10,11 +10,12 @@ bars without a window manager) is copied for every scenario. The scenario sets t
 version and the user locale, writes registry entries with `wine reg add`, lays out the host
 folder, optionally starts the stand-in host, and runs its program under Xvfb while boxhelper.exe
 answers every message box from the scenario's script and a screenshot of each box is taken.
-Scenarios are the dictionaries of SCENARIOS; see `Scenario fields` below.
+Scenarios are the dictionaries of SCENARIOS in scenarios.py; see `Scenario fields` there.
 """
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -22,181 +23,7 @@ import tempfile
 import time
 from pathlib import Path
 
-# ---- Scenario fields -----------------------------------------------------------------------------
-#   name       CTest name is e2e.<name>
-#   program    "updater" (ZelmSoundUpdate.exe), "boxdemo" or "host_check" (the stand-in host)
-#   windows    "win7" | "win10"                      (wine winecfg -v)
-#   locale     "en" | "ru"                           (LC_ALL of every Wine process)
-#   registry   [(key, value, type, data)]: `wine reg add`; "{host}" in key or data is the host
-#              folder with its final backslash
-#   host       None, or {"languages": [file names from tests/data/host/language] (default all),
-#              "bank": None | "carried" | {"version": N, "size": bytes}, "exe": True,
-#              "running": False, "release_delay_ms": 0, "never_quit": False,
-#              "extra_files": {relative path: size in bytes}}
-#   args       command-line arguments of the program
-#   answers    the box helper's script: "yes", "no", "ok" or "cancel" for each box in turn
-#   expect     {"exit_code": N,
-#               "boxes": [{"caption": .., "text": .., "buttons": [labels]}] (omit to not check),
-#               "bank": "carried" | "unchanged" | "absent",
-#               "estimated_size": True (equals the folder's size in KiB) | False (absent),
-#               "host_starts": number of starts of the host by the program under test,
-#               "demo_results": [results boxdemo.exe got]}
-HOST_FOLDER = "C:\\Program Files\\Zelm\\"
-UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelm"
-PROG_KEY = "HKCU\\Software\\Orvek\\Zelm"
-
-INSTALLED_HOST_REGISTRY = [
-    (UNINSTALL_KEY, "UninstallString", "REG_SZ", "{host}unins000.exe"),
-    (PROG_KEY, "TheLastRunFolder", "REG_SZ", "{host}"),
-]
-
-EN_INSTALL_ASK = {
-    "caption": "Zelm sound update",
-    "text": "Zelm Live Update is ready to install Bellwick Sounds 5.\r\n"
-            "Zelm will be closed while the sounds are being updated.\r\nInstall now?",
-    "buttons": ["&Yes", "&No"],
-}
-EN_INSTALL_DONE = {
-    "caption": "Zelm Live Update",
-    "text": "Zelm Live Update (Bellwick Sounds 5) has been installed successfully.\r\n\r\n"
-            "Would you like to start Zelm now?",
-    "buttons": ["&Yes", "&No"],
-}
-RU_INSTALL_ASK = {
-    "caption": "Обновление звуков «Зелм»",
-    "text": "Онлайн-обновление «Зелм» готово установить набор звуков «Беллвик» 5.\r\n"
-            "На время обновления звуков «Зелм» будет закрыт.\r\nУстановить сейчас?",
-    "buttons": ["&Да", "&Нет"],
-}
-RU_INSTALL_DONE = {
-    "caption": "Онлайн-обновление «Зелм»",
-    "text": "Онлайн-обновление «Зелм» (набор звуков «Беллвик» 5) успешно установлено.\r\n\r\n"
-            "Запустить «Зелм» сейчас?",
-    "buttons": ["&Да", "&Нет"],
-}
-
-SCENARIOS = [
-    {
-        "name": "exe_exits_zero",
-        "program": "updater",
-        "windows": "win10",
-        "locale": "en",
-        "registry": [],
-        "host": None,
-        "args": [],
-        "answers": ["ok"],
-        "expect": {
-            "exit_code": 0,
-            "boxes": [{"caption": "Zelm update",
-                       "text": "There's no Zelm installed.\r\nPlease install the program first.",
-                       "buttons": ["OK"]}],
-        },
-    },
-    {
-        "name": "install_english_win10",
-        "program": "updater",
-        "windows": "win10",
-        "locale": "en",
-        "registry": INSTALLED_HOST_REGISTRY,
-        "host": {"bank": None},
-        "answers": ["yes", "no"],
-        "expect": {"exit_code": 0, "boxes": [EN_INSTALL_ASK, EN_INSTALL_DONE], "bank": "carried",
-                   "estimated_size": True, "host_starts": 0},
-    },
-    {
-        "name": "install_russian_win7_running_host",
-        "program": "updater",
-        "windows": "win7",
-        "locale": "ru",
-        "registry": INSTALLED_HOST_REGISTRY,
-        "host": {"bank": {"version": 4, "size": 2048}, "running": True, "release_delay_ms": 1500},
-        "answers": ["yes", "yes"],
-        "expect": {"exit_code": 0, "boxes": [RU_INSTALL_ASK, RU_INSTALL_DONE], "bank": "carried",
-                   "estimated_size": True, "host_starts": 1},
-    },
-    {
-        "name": "quiet_runapp_win10",
-        "program": "updater",
-        "windows": "win10",
-        "locale": "en",
-        "registry": INSTALLED_HOST_REGISTRY,
-        "host": {"bank": {"version": 3, "size": 100}},
-        "args": ["MODEST", "RunApp"],
-        "answers": [],
-        "expect": {"exit_code": 0, "boxes": [], "bank": "carried", "estimated_size": True,
-                   "host_starts": 1},
-    },
-    {
-        "name": "newer_bank_kept",
-        "program": "updater",
-        "windows": "win10",
-        "locale": "en",
-        "registry": INSTALLED_HOST_REGISTRY,
-        "host": {"bank": {"version": 6, "size": 100}},
-        "answers": ["no"],
-        "expect": {
-            "exit_code": 0,
-            "boxes": [{"caption": "Zelm sound update",
-                       "text": "The installed sound bank zorv.3bs is newer than the one in this "
-                               "update.\r\nDo you want to replace it with the older version "
-                               "anyway?",
-                       "buttons": ["&Yes", "&No"]}],
-            "bank": "unchanged", "estimated_size": False, "host_starts": 0,
-        },
-    },
-    {
-        "name": "host_never_releases_bank",
-        "program": "updater",
-        "windows": "win10",
-        "locale": "en",
-        "registry": INSTALLED_HOST_REGISTRY,
-        "host": {"bank": {"version": 4, "size": 100}, "running": True, "never_quit": True},
-        "answers": ["ok"],
-        "expect": {
-            "exit_code": 0,
-            "boxes": [{"caption": "Zelm",
-                       "text": "Can't open the file\r\nC:\\Program Files\\Zelm\\zorv.3bs\r\n"
-                               "Please close Zelm and try again.",
-                       "buttons": ["OK"]}],
-            "bank": "unchanged", "estimated_size": False, "host_starts": 0,
-        },
-    },
-    {
-        "name": "box_demo",
-        "program": "boxdemo",
-        "windows": "win7",
-        "locale": "ru",
-        "answers": ["no", "yes", "ok"],
-        "expect": {
-            "exit_code": 0,
-            "boxes": [
-                {"caption": "Обновление программы \"Зелм\"",
-                 "text": "Установить звуки?\r\nВторая строка: ёЁ №",
-                 "buttons": ["&Да", "&Нет"]},
-                {"caption": "Оновлення", "text": "Встановити звуки?",
-                 "buttons": ["&Так", "&Ні"]},
-                {"caption": "Zelm update",
-                 "text": "There's no Zelm installed.\r\nPlease install the program first.",
-                 "buttons": ["OK"]},
-            ],
-            "demo_results": [7, 6, 1],
-        },
-    },
-    {
-        "name": "stand_in_host",
-        "program": "host_check",
-        "windows": "win10",
-        "locale": "en",
-        "host": {"bank": {"version": 4, "size": 4096}, "release_delay_ms": 2000},
-    },
-    {
-        "name": "stand_in_host_never_quit",
-        "program": "host_check",
-        "windows": "win10",
-        "locale": "en",
-        "host": {"bank": {"version": 4, "size": 4096}, "never_quit": True},
-    },
-]
+from scenarios import HOST_FOLDER, SCENARIOS, UNINSTALL_KEY
 
 LOCALES = {"en": "en_US.UTF-8", "ru": "ru_RU.UTF-8"}
 E2E_FOLDER = "C:\\e2e\\"
@@ -258,9 +85,14 @@ class Wine:
                           f"{result.stdout}{result.stderr}")
         return result
 
-    def start(self, *args):
-        return subprocess.Popen(["wine", *args], env=self.env, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+    def start(self, *args, trace_to=None):
+        """Starts a program; with `trace_to`, Wine's trace of process creation goes to that file."""
+        if trace_to is None:
+            return subprocess.Popen(["wine", *args], env=self.env, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+        with open(trace_to, "wb") as trace:
+            return subprocess.Popen(["wine", *args], env=dict(self.env, WINEDEBUG="trace+process"),
+                                    stdout=subprocess.DEVNULL, stderr=trace)
 
     def server(self, flag):
         subprocess.run(["wineserver", flag], env=self.env, timeout=60)
@@ -282,7 +114,7 @@ class Wine:
         return None
 
 
-def make_template(work, display):
+def make_template_prefix(work, display):
     template = work / "template"
     shutil.rmtree(template, ignore_errors=True)
     work.mkdir(parents=True, exist_ok=True)
@@ -322,6 +154,13 @@ def copy_prefix(template, target):
 
 # ---- Host folder ---------------------------------------------------------------------------------
 
+CODE_PAGES = {"en": "cp1252", "ru": "cp1251"}
+
+
+def host_folder_of(scenario):
+    return (scenario.get("host") or {}).get("folder", HOST_FOLDER)
+
+
 def bank_bytes(spec, source):
     if spec == "carried":
         return (source / "res" / "zorv.3bs").read_bytes()
@@ -330,17 +169,21 @@ def bank_bytes(spec, source):
     return bytes(data)
 
 
-def lay_out_host(wine, host, paths):
-    folder = wine.unix_path(HOST_FOLDER)
+def lay_out_host(wine, host, paths, locale):
+    folder = wine.unix_path(host.get("folder", HOST_FOLDER))
     language = folder / "language"
     language.mkdir(parents=True)
     source_languages = paths.source / "tests" / "data" / "host" / "language"
     names = host.get("languages") or sorted(p.name for p in source_languages.glob("*.lng"))
     for name in names:
         shutil.copy(source_languages / name, language / name)
+    for name, text in host.get("language_files", {}).items():
+        (language / name).write_bytes(text.encode(CODE_PAGES[locale]))
     if host.get("exe", True):
         shutil.copy(paths.windows_build / "zelm.exe", folder / "zelm.exe")
-    if host.get("bank"):
+    if host.get("bank") == "folder":
+        (folder / "zorv.3bs").mkdir()
+    elif host.get("bank"):
         (folder / "zorv.3bs").write_bytes(bank_bytes(host["bank"], paths.source))
     for relative, size in host.get("extra_files", {}).items():
         (folder / relative).parent.mkdir(parents=True, exist_ok=True)
@@ -373,6 +216,21 @@ def folder_size_kib(folder, host_starts_before):
     return (total & 0xFFFFFFFF) >> 10
 
 
+def bank_state(path):
+    """The bank's bytes, "folder" when a folder stands in its place, or None."""
+    if path.is_dir():
+        return "folder"
+    return path.read_bytes() if path.exists() else None
+
+
+def file_identity(path):
+    """Changes whenever the file is written anew, even with the same bytes."""
+    if not path.is_file():
+        return None
+    status = path.stat()
+    return status.st_ino, status.st_mtime_ns
+
+
 def read_json_lines(path):
     if not path.exists():
         return []
@@ -381,6 +239,10 @@ def read_json_lines(path):
 
 def host_events(folder, event):
     return [e for e in read_json_lines(folder / "zelm-starts.log") if e["event"] == event]
+
+
+def host_quits(folder):
+    return len([e for e in host_events(folder, "quit") if not e["ignored"]])
 
 
 def wait_for(condition, timeout, what):
@@ -409,9 +271,43 @@ def start_host(wine, folder, host):
     if host.get("never_quit"):
         args.append("--never-quit")
     before = len(host_events(folder, "start"))
-    process = wine.start(HOST_FOLDER + "zelm.exe", *args)
+    process = wine.start(host.get("folder", HOST_FOLDER) + "zelm.exe", *args)
     wait_for(lambda: len(host_events(folder, "start")) > before, 30, "the stand-in host to start")
     return process
+
+
+# ---- The updater under test ----------------------------------------------------------------------
+
+def alter_bank_byte(image, source):
+    """The updater's image with one byte inside its embedded sound bank changed."""
+    bank = (source / "res" / "zorv.3bs").read_bytes()
+    offset = image.find(bank[:64])
+    if offset < 0 or image.find(bank[:64], offset + 1) >= 0:
+        raise Failure("the embedded sound bank is not found exactly once in the updater")
+    if image[offset:offset + len(bank)] != bank:
+        raise Failure("the updater does not carry res/zorv.3bs byte for byte")
+    altered = bytearray(image)
+    altered[offset + len(bank) // 2] ^= 0x01
+    return bytes(altered)
+
+
+def install_updater(wine, spec, paths):
+    """Copies the updater (altered when the scenario asks) into the prefix; its Windows path."""
+    folder = spec.get("folder", E2E_FOLDER)
+    target = wine.unix_path(folder + "ZelmSoundUpdate.exe")
+    target.parent.mkdir(parents=True, exist_ok=True)
+    image = (paths.windows_build / "ZelmSoundUpdate.exe").read_bytes()
+    if spec.get("alter_bank_byte"):
+        image = alter_bank_byte(image, paths.source)
+    target.write_bytes(image)
+    return folder + "ZelmSoundUpdate.exe"
+
+
+def ver_captures(trace):
+    """The output files of the "ver" commands that Wine's process trace shows being started."""
+    text = trace.read_text(errors="replace") if trace.exists() else ""
+    found = re.findall(r'CreateProcessInternalW .*cmdline L".* /c ver > \\"(.*?)\\""', text)
+    return [name.replace("\\\\", "\\") for name in found]
 
 
 # ---- Running a program with the box helper -------------------------------------------------------
@@ -419,14 +315,16 @@ def start_host(wine, folder, host):
 class BoxSession:
     """boxhelper.exe answering the boxes of one program run, with a screenshot of each box."""
 
-    def __init__(self, wine, display, answers, shots):
+    def __init__(self, wine, display, answers, shots, run_folder):
         self.wine, self.display, self.shots = wine, display, shots
-        self.signals = wine.unix_path(E2E_FOLDER + "signals")
+        self.run_folder = run_folder
+        self.signals = wine.unix_path(run_folder + "signals")
         self.signals.mkdir(parents=True)
-        self.log_path = wine.unix_path(E2E_FOLDER + "boxes.log")
-        self.helper = wine.start(E2E_FOLDER + "boxhelper.exe", "--log", E2E_FOLDER + "boxes.log",
+        shots.mkdir(parents=True, exist_ok=True)
+        self.log_path = wine.unix_path(run_folder + "boxes.log")
+        self.helper = wine.start(E2E_FOLDER + "boxhelper.exe", "--log", run_folder + "boxes.log",
                                  "--answers", ",".join(answers), "--signal-dir",
-                                 E2E_FOLDER + "signals", "--stop-file", E2E_FOLDER + "stop",
+                                 run_folder + "signals", "--stop-file", run_folder + "stop",
                                  "--timeout-ms", "180000")
         self.screenshots = []
 
@@ -455,7 +353,7 @@ class BoxSession:
 
     def finish(self):
         self.acknowledge_ready_boxes()
-        self.wine.unix_path(E2E_FOLDER + "stop").write_text("stop\n")
+        self.wine.unix_path(self.run_folder + "stop").write_text("stop\n")
         try:
             self.helper.wait(timeout=30)
         except subprocess.TimeoutExpired:
@@ -492,24 +390,60 @@ def check_boxes(expected, boxes, screenshots, faults):
             faults.append(f"{shot} is not a PNG image")
 
 
-def check_host_folder(wine, folder, expect, original_bank, starts_before, source, faults):
-    bank = folder / "zorv.3bs"
+class HostState:
+    """What the checks compare with: the host folder as it was before one updater run."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.bank = bank_state(folder / "zorv.3bs")
+        self.identity = file_identity(folder / "zorv.3bs")
+        self.starts = len(host_events(folder, "start"))
+        self.quits = host_quits(folder)
+
+
+def check_bank(before, expect, source, report, faults):
+    bank = before.folder / "zorv.3bs"
+    now = bank_state(bank)
+    carried = (source / "res" / "zorv.3bs").read_bytes()
+    report["bank"] = ("absent" if now is None else "a folder" if now == "folder" else
+                      f"{len(now)} bytes, " + ("identical to res/zorv.3bs" if now == carried else
+                                               "unchanged" if now == before.bank else "other"))
+    report["bank_rewritten"] = file_identity(bank) != before.identity
     want = expect.get("bank")
-    if want == "carried" and (not bank.exists() or
-                              bank.read_bytes() != (source / "res" / "zorv.3bs").read_bytes()):
+    if want == "carried" and now != carried:
         faults.append("zorv.3bs is not byte-identical to res/zorv.3bs")
-    if want == "unchanged" and (bank.read_bytes() if bank.exists() else None) != original_bank:
+    if want == "unchanged" and now != before.bank:
         faults.append("zorv.3bs changed")
-    if want == "absent" and bank.exists():
+    if want == "absent" and now is not None:
         faults.append("zorv.3bs exists")
-    if "estimated_size" in expect:
-        data = wine.reg_query(UNINSTALL_KEY, "EstimatedSize")
-        if expect["estimated_size"]:
-            size = folder_size_kib(folder, starts_before)
-            if data is None or data[0] != "REG_DWORD" or int(data[1], 16) != size:
-                faults.append(f"EstimatedSize is {data!r}, expected REG_DWORD {size} (KiB)")
-        elif data is not None:
-            faults.append(f"EstimatedSize is {data!r}, expected none")
+    if expect.get("bank_rewritten") and not report["bank_rewritten"]:
+        faults.append("zorv.3bs was not written anew")
+
+
+def check_estimated_size(wine, before, expect, report, faults):
+    data = wine.reg_query(UNINSTALL_KEY, "EstimatedSize")
+    report["estimated_size"] = int(data[1], 16) if data and data[0] == "REG_DWORD" else data
+    report["folder_kib"] = folder_size_kib(before.folder, before.starts)
+    if "estimated_size" not in expect:
+        return
+    if expect["estimated_size"]:
+        if data is None or data[0] != "REG_DWORD" or int(data[1], 16) != report["folder_kib"]:
+            faults.append(f"EstimatedSize is {data!r}, expected REG_DWORD "
+                          f"{report['folder_kib']} (KiB)")
+    elif data is not None:
+        faults.append(f"EstimatedSize is {data!r}, expected none")
+
+
+def check_host(before, expect, report, faults):
+    report["host_quits"] = host_quits(before.folder) - before.quits
+    if "host_quits" in expect and report["host_quits"] != expect["host_quits"]:
+        faults.append(f"the host quit {report['host_quits']} times, "
+                      f"expected {expect['host_quits']}")
+    report["host_starts"] = new_host_starts(before.folder, before.starts,
+                                            expect.get("host_starts", 0))
+    if "host_starts" in expect and report["host_starts"] != expect["host_starts"]:
+        faults.append(f"host started {report['host_starts']} times, "
+                      f"expected {expect['host_starts']}")
 
 
 # ---- Scenarios -----------------------------------------------------------------------------------
@@ -524,58 +458,85 @@ def prepare(scenario, paths, display):
     wine.run("winecfg", "-v", scenario.get("windows", "win10"))
     e2e = wine.unix_path(E2E_FOLDER)
     e2e.mkdir(parents=True)
-    for program in ("ZelmSoundUpdate.exe", "boxhelper.exe", "boxdemo.exe", "hostctl.exe"):
+    for program in ("boxhelper.exe", "boxdemo.exe", "hostctl.exe"):
         shutil.copy(paths.windows_build / program, e2e / program)
+    folder = host_folder_of(scenario)
     for key, value, kind, data in scenario.get("registry", []):
-        wine.reg_add(key.format(host=HOST_FOLDER), value, kind, str(data).format(host=HOST_FOLDER))
+        wine.reg_add(key.format(host=folder), value, kind, str(data).format(host=folder))
     log(f"prefix ready in {time.monotonic() - started:.1f} s")
     return directory, wine
 
 
-def run_with_boxes(wine, display, directory, scenario, program_args):
-    session = BoxSession(wine, display, scenario.get("answers", []), directory / "screenshots")
-    process = wine.start(*program_args)
+def run_with_boxes(wine, display, shots, run_folder, answers, program_args, trace_to=None):
+    session = BoxSession(wine, display, answers, shots, run_folder)
+    process = wine.start(*program_args, trace_to=trace_to)
     exit_code = session.serve(process)
     return exit_code, session.finish(), session.screenshots
 
 
-def run_updater(scenario, wine, display, directory, paths, faults):
-    expect = scenario.get("expect", {})
-    host = scenario.get("host")
-    folder = lay_out_host(wine, host, paths) if host is not None else None
-    original_bank = (folder / "zorv.3bs").read_bytes() if folder and (
-        folder / "zorv.3bs").exists() else None
-    if host and host.get("running"):
-        start_host(wine, folder, host)
-    starts_before = len(host_events(folder, "start")) if folder else 0
+def runs_of(scenario):
+    return scenario.get("runs") or [{"args": scenario.get("args", []),
+                                     "answers": scenario.get("answers", []),
+                                     "expect": scenario.get("expect", {})}]
+
+
+def run_updater_once(wine, display, directory, paths, updater, folder, run, number, faults):
+    """One start of the updater, checked against run["expect"]; returns what was seen."""
+    expect = run["expect"]
+    before = HostState(folder) if folder else None
+    trace = directory / f"process-trace-{number}.log" if "ver_run" in expect else None
     exit_code, boxes, shots = run_with_boxes(
-        wine, display, directory, scenario, [E2E_FOLDER + "ZelmSoundUpdate.exe",
-                                             *scenario.get("args", [])])
-    log(f"ZelmSoundUpdate.exe exited with {exit_code}")
+        wine, display, directory / "screenshots" / f"run-{number}", f"{E2E_FOLDER}run-{number}\\",
+        run["answers"], [updater, *run["args"]], trace)
+    log(f"ZelmSoundUpdate.exe {' '.join(run['args'])} exited with {exit_code}")
+    report = {"args": run["args"], "exit_code": exit_code, "boxes": boxes, "screenshots": shots}
     if "exit_code" in expect and exit_code != expect["exit_code"]:
         faults.append(f"exit code {exit_code}, expected {expect['exit_code']}")
     check_boxes(expect.get("boxes"), boxes, shots, faults)
-    if folder:
+    if trace:
+        captures = ver_captures(trace)
+        report["ver_run"] = bool(captures)
+        if report["ver_run"] != expect["ver_run"]:
+            faults.append(f"\"ver\" run: {report['ver_run']}, expected {expect['ver_run']}")
+        faults.extend(f"the output of \"ver\" was left in {name}" for name in captures
+                      if wine.unix_path(name).exists())
+    if before:
         # The registry first, while Wine's own processes still run: the start count may wait.
-        check_host_folder(wine, folder, expect, original_bank, starts_before, paths.source,
-                          faults)
-        if "host_starts" in expect:
-            starts = new_host_starts(folder, starts_before, expect["host_starts"])
-            if starts != expect["host_starts"]:
-                faults.append(f"host started {starts} times, expected {expect['host_starts']}")
+        check_bank(before, expect, paths.source, report, faults)
+        check_estimated_size(wine, before, expect, report, faults)
+        check_host(before, expect, report, faults)
+    return report
+
+
+def run_updater(scenario, wine, display, directory, paths, faults):
+    host = scenario.get("host")
+    folder = lay_out_host(wine, host, paths, scenario["locale"]) if host is not None else None
+    if host and host.get("running"):
+        start_host(wine, folder, host)
+    updater = install_updater(wine, scenario.get("updater", {}), paths)
+    reports = []
+    for number, run in enumerate(runs_of(scenario), 1):
+        faults_before = len(faults)
+        reports.append(run_updater_once(wine, display, directory, paths, updater, folder, run,
+                                        number, faults))
+        if len(faults) > faults_before:
+            break
+    return reports
 
 
 def run_boxdemo(scenario, wine, display, directory, paths, faults):
     expect = scenario["expect"]
     results = E2E_FOLDER + "demo-results.log"
-    exit_code, boxes, shots = run_with_boxes(wine, display, directory, scenario,
-                                             [E2E_FOLDER + "boxdemo.exe", results])
+    exit_code, boxes, shots = run_with_boxes(
+        wine, display, directory / "screenshots" / "run-1", f"{E2E_FOLDER}run-1\\",
+        scenario["answers"], [E2E_FOLDER + "boxdemo.exe", results])
     if exit_code != expect["exit_code"]:
         faults.append(f"boxdemo.exe exited with {exit_code}")
     check_boxes(expect["boxes"], boxes, shots, faults)
     got = [r["result"] for r in read_json_lines(wine.unix_path(results))]
     if got != expect["demo_results"]:
         faults.append(f"boxdemo.exe got {got}, expected {expect['demo_results']}")
+    return [{"args": [], "exit_code": exit_code, "boxes": boxes, "screenshots": shots}]
 
 
 def hostctl(wine, *args):
@@ -590,8 +551,9 @@ def expect_output(faults, what, got, want):
 
 def run_host_check(scenario, wine, display, directory, paths, faults):
     host = scenario["host"]
-    folder = lay_out_host(wine, host, paths)
-    bank = HOST_FOLDER + "zorv.3bs"
+    folder = lay_out_host(wine, host, paths, scenario["locale"])
+    host_folder = host_folder_of(scenario)
+    bank = host_folder + "zorv.3bs"
     process = start_host(wine, folder, host)
     start = host_events(folder, "start")[0]
     if not (start["mapping"] and start["window"] and start["holdsBank"]):
@@ -607,7 +569,7 @@ def run_host_check(scenario, wine, display, directory, paths, faults):
                       "mapping=present window=found")
         expect_output(faults, "bank after the quit request", hostctl(wine, "locked", bank),
                       "locked")
-        return
+        return []
     # The release delay (2 s) is far longer than one hostctl run, so the bank is still held.
     expect_output(faults, "bank during the release delay", hostctl(wine, "locked", bank),
                   "locked")
@@ -619,26 +581,29 @@ def run_host_check(scenario, wine, display, directory, paths, faults):
     expect_output(faults, "host log", events, ["start", "quit", "released"])
     expect_output(faults, "probe after the host ended", hostctl(wine, "probe"),
                   "mapping=absent window=missing")
-    expect_output(faults, "ShellExecuteA open", hostctl(wine, "start", HOST_FOLDER + "zelm.exe"),
+    expect_output(faults, "ShellExecuteA open", hostctl(wine, "start", host_folder + "zelm.exe"),
                   "started")
     wait_for(lambda: len(host_events(folder, "start")) == 2, 30, "the second start")
     second = host_events(folder, "start")[1]
     expect_output(faults, "second start's folder", second["currentFolder"].rstrip("\\") + "\\",
-                  HOST_FOLDER)
+                  host_folder)
     expect_output(faults, "quit the second start", hostctl(wine, "quit"), "posted")
     wait_for(lambda: len(host_events(folder, "released")) == 2, 30, "the second host to end")
+    return []
 
 
 RUNNERS = {"updater": run_updater, "boxdemo": run_boxdemo, "host_check": run_host_check}
 
 
 def run_scenario(scenario, paths, display):
+    """Runs one scenario; returns {"name", "faults", "directory", "runs": [what each run saw]}."""
     log(f"scenario {scenario['name']}")
     started = time.monotonic()
     faults = []
+    runs = []
     directory, wine = prepare(scenario, paths, display)
     try:
-        RUNNERS[scenario["program"]](scenario, wine, display, directory, paths, faults)
+        runs = RUNNERS[scenario["program"]](scenario, wine, display, directory, paths, faults)
     except (Failure, subprocess.TimeoutExpired) as error:
         faults.append(str(error))
     finally:
@@ -647,15 +612,35 @@ def run_scenario(scenario, paths, display):
         log(f"FAIL {scenario['name']}: {fault}")
     log(f"scenario {scenario['name']}: {'FAILED' if faults else 'passed'} in "
         f"{time.monotonic() - started:.1f} s (screenshots in {directory / 'screenshots'})")
-    return not faults
+    return {"name": scenario["name"], "faults": faults, "directory": directory, "runs": runs}
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__,
+def argument_parser(description):
+    parser = argparse.ArgumentParser(description=description,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--windows-build", type=Path)
     parser.add_argument("--work", type=Path)
     parser.add_argument("--source", type=Path, default=Path(__file__).resolve().parents[2])
+    return parser
+
+
+def run_scenarios(names, paths, make_template=False):
+    """Runs the named scenarios under one X server; their results, or None when the windows
+    build is missing."""
+    if not (paths.windows_build / "ZelmSoundUpdate.exe").exists():
+        log(f"no ZelmSoundUpdate.exe in {paths.windows_build}: build the windows preset first")
+        return None
+    paths.work = paths.work.resolve()
+    paths.windows_build = paths.windows_build.resolve()
+    by_name = {s["name"]: s for s in SCENARIOS}
+    with Xvfb() as x:
+        if make_template or not template_ready(paths.work):
+            make_template_prefix(paths.work, x.display)
+        return [run_scenario(by_name[n], paths, x.display) for n in names]
+
+
+def main():
+    parser = argument_parser(__doc__)
     parser.add_argument("--make-template", action="store_true")
     parser.add_argument("--scenario", action="append", default=[])
     parser.add_argument("--list", action="store_true", help="print the scenario names")
@@ -665,20 +650,11 @@ def main():
         return 0
     if not paths.windows_build or not paths.work:
         parser.error("--windows-build and --work are required")
-    if not (paths.windows_build / "ZelmSoundUpdate.exe").exists():
-        log(f"no ZelmSoundUpdate.exe in {paths.windows_build}: build the windows preset first")
-        return 1
-    paths.work = paths.work.resolve()
-    paths.windows_build = paths.windows_build.resolve()
-    by_name = {s["name"]: s for s in SCENARIOS}
-    unknown = [n for n in paths.scenario if n not in by_name]
+    unknown = [n for n in paths.scenario if n not in {s["name"] for s in SCENARIOS}]
     if unknown:
         parser.error(f"unknown scenarios: {unknown}")
-    with Xvfb() as x:
-        if paths.make_template or not template_ready(paths.work):
-            make_template(paths.work, x.display)
-        results = [run_scenario(by_name[n], paths, x.display) for n in paths.scenario]
-    return 0 if all(results) else 1
+    results = run_scenarios(paths.scenario, paths, paths.make_template)
+    return 0 if results is not None and not any(r["faults"] for r in results) else 1
 
 
 if __name__ == "__main__":
