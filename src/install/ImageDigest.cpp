@@ -125,8 +125,15 @@ void ImageDigester::OnMarker(std::uint64_t markerOffset) {
 
 void ImageDigester::ReadHeader() {
     headerRead_ = true;
+    // Stamping changes the slot, so the headers are read as if it were empty: a slot that lies
+    // among the header fields must not make the stamped file parse differently.
+    std::vector<std::uint8_t> fields(heldHeader_);
+    const std::uint64_t slotEnd = std::min<std::uint64_t>(slot_.end, fields.size());
+    for (std::uint64_t at = slot_.begin; at < slotEnd; ++at) {
+        fields[at] = 0;
+    }
     PeFields pe{};
-    isPe_ = FindPeFields(heldHeader_, pe);
+    isPe_ = FindPeFields(fields, pe);
     if (isPe_) {
         excluded_.push_back({pe.checkSumOffset, pe.checkSumOffset + 4});
         excluded_.push_back(

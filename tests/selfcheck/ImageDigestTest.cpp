@@ -170,3 +170,25 @@ TEST(ImageDigest, PiecesOfAnySizeGiveTheSameResult) {
 }
 
 } // namespace
+
+namespace {
+
+// A slot that lies among the header fields: stamping writes the digest over the certificate-table
+// entry, and the stamped file must still be read with the layout it had when the digest was made.
+TEST(ImageDigest, SlotAmongTheHeaderFieldsStampsAndVerifies) {
+    StampedImage image = BuildStampedImage(kPayload);
+    image.bytes.replace(image.markerOffset, kStampMarkerSize, kStampMarkerSize, '\0');
+    const std::size_t marker = image.certificateEntryOffset - kStampMarkerSize - 4;
+    image.bytes.replace(marker, kStampMarkerSize, MarkerBytes());
+
+    const ImageDigestResult before = Digest(image.bytes);
+    ASSERT_EQ(before.status, ImageStatus::Ok);
+    ASSERT_EQ(before.slotOffset, marker + kStampMarkerSize);
+    image.bytes.replace(before.slotOffset, kStampSlotSize,
+                        std::string(before.digest.begin(), before.digest.end()));
+    const ImageDigestResult after = Digest(image.bytes);
+    EXPECT_EQ(after.isPe, before.isPe);
+    EXPECT_TRUE(IsIntact(after));
+}
+
+} // namespace
