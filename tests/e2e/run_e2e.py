@@ -488,7 +488,7 @@ def run_updater_once(wine, display, directory, paths, updater, folder, run, numb
     exit_code, boxes, shots = run_with_boxes(
         wine, display, directory / "screenshots" / f"run-{number}", f"{E2E_FOLDER}run-{number}\\",
         run["answers"], [updater, *run["args"]], trace)
-    log(f"ZelmSoundUpdate.exe {' '.join(run['args'])} exited with {exit_code}")
+    log(f"{' '.join(['ZelmSoundUpdate.exe', *run['args']])} exited with {exit_code}")
     report = {"args": run["args"], "exit_code": exit_code, "boxes": boxes, "screenshots": shots}
     if "exit_code" in expect and exit_code != expect["exit_code"]:
         faults.append(f"exit code {exit_code}, expected {expect['exit_code']}")
