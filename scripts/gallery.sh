@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Makes docs/gallery/*.png and docs/gallery.md: every box of the updater in English and Russian,
+# taken from the Wine end-to-end scenarios that show it (and check its texts).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+exec python3 tests/e2e/showcase.py gallery --windows-build build/windows \
+    --work "${ZELM_GALLERY_WORK:-build/gallery-wine}" --docs docs
