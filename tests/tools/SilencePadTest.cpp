@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -72,7 +74,13 @@ TEST_P(PadStream, FillsEveryGapFromThreeKilobytesExactly) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, PadStream,
                          testing::Values(Stream(3, 44100, 128, false), Stream(3, 44100, 112, true),
-                                         Stream(2, 22050, 64, true), Stream(0, 11025, 32, true)));
+                                         Stream(2, 22050, 64, true), Stream(0, 11025, 32, true)),
+                         [](const testing::TestParamInfo<MpegFrameHeader>& param) {
+                             const MpegFrameHeader& h = param.param;
+                             return std::to_string(h.SampleRate) + "Hz" +
+                                    std::to_string(h.BitrateKbps) + "kbps" +
+                                    (h.Mono ? "Mono" : "Stereo");
+                         });
 
 TEST(Pad, LeavesAClipOfTheRightSizeAsItIs) {
     const MpegFrameHeader stream = Stream(3, 44100, 128, false);
