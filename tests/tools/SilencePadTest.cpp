@@ -5,11 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+
+// Test names and messages show a stream by its rate, not by its raw bytes.
+void PrintTo(const MpegFrameHeader& header, std::ostream* out) {
+    *out << header.SampleRate << " Hz " << header.BitrateKbps << " kbps"
+         << (header.Mono ? " mono" : " stereo");
+}
 
 namespace {
 
