@@ -29,7 +29,7 @@ inline const char kEnglish[] = "[progname]\n"
                                "Zelm Alarm Clock\n"
                                "[langcode]\n"
                                "1033\n"
-                        "\n"
+                               "\n"
                                "[langver]\n"
                                "3\n"
                                "[noright]\n"
@@ -86,28 +86,10 @@ inline std::string Installed(unsigned char version) {
     return bank;
 }
 
-// Size in KiB of the files below a folder, summed independently of the updater's own walk.
-inline std::int32_t SizeKiB(const std::string& folder) {
-    std::uint64_t total = 0;
-    std::vector<std::string> pending{folder};
-    while (!pending.empty()) {
-        const std::string current = pending.back();
-        pending.pop_back();
-        for (const std::string& name : sim::ListFolder(current)) {
-            const std::string path = current + name;
-            if (auto bytes = sim::GetFile(path)) {
-                total += bytes->size();
-            } else {
-                pending.push_back(path + "\\");
-            }
-        }
-    }
-    return static_cast<std::int32_t>(total / 1024);
-}
-
-inline std::map<std::string, std::string> HostFiles() {
+// Every file below a folder with its bytes, read independently of the updater's own walk.
+inline std::map<std::string, std::string> FilesBelow(const std::string& folder) {
     std::map<std::string, std::string> files;
-    std::vector<std::string> pending{kHost};
+    std::vector<std::string> pending{folder};
     while (!pending.empty()) {
         const std::string current = pending.back();
         pending.pop_back();
@@ -121,6 +103,14 @@ inline std::map<std::string, std::string> HostFiles() {
         }
     }
     return files;
+}
+
+inline std::int32_t SizeKiB(const std::string& folder) {
+    std::uint64_t total = 0;
+    for (const auto& file : FilesBelow(folder)) {
+        total += file.second.size();
+    }
+    return static_cast<std::int32_t>(total / 1024);
 }
 
 class UpdateSequence : public ::testing::Test {
@@ -186,7 +176,7 @@ protected:
 
     // An early end: neither the host folder nor the uninstall entry changed, nothing left open.
     void ExpectNothingChanged() const {
-        EXPECT_EQ(HostFiles(), before_);
+        EXPECT_EQ(FilesBelow(kHost), before_);
         EXPECT_FALSE(sim::GetRegValue(os::HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize"));
         EXPECT_TRUE(sim::ShellExecutes().empty());
         ExpectAllClosed();
@@ -217,7 +207,7 @@ protected:
                   kHost);
     }
 
-    void Snapshot() { before_ = HostFiles(); }
+    void Snapshot() { before_ = FilesBelow(kHost); }
 
     std::map<std::string, std::string> before_;
 };
