@@ -128,9 +128,12 @@ void ImageDigester::ReadHeader() {
     // Stamping changes the slot, so the headers are read as if it were empty: a slot that lies
     // among the header fields must not make the stamped file parse differently.
     std::vector<std::uint8_t> fields(heldHeader_);
-    const std::uint64_t slotEnd = std::min<std::uint64_t>(slot_.end, fields.size());
-    for (std::uint64_t at = slot_.begin; at < slotEnd; ++at) {
-        fields[at] = 0;
+    if (slot_.begin < fields.size()) { // the header window is small: these offsets fit size_t
+        const auto begin = static_cast<std::size_t>(slot_.begin);
+        const auto end =
+            static_cast<std::size_t>(std::min<std::uint64_t>(slot_.end, fields.size()));
+        std::fill(fields.begin() + static_cast<std::ptrdiff_t>(begin),
+                  fields.begin() + static_cast<std::ptrdiff_t>(end), std::uint8_t{0});
     }
     PeFields pe{};
     isPe_ = FindPeFields(fields, pe);
