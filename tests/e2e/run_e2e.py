@@ -161,11 +161,11 @@ def host_folder_of(scenario):
     return (scenario.get("host") or {}).get("folder", HOST_FOLDER)
 
 
-def bank_bytes(spec, source):
-    if spec == "carried":
+def bank_bytes(bank, source):
+    if bank == "carried":
         return (source / "res" / "zorv.3bs").read_bytes()
-    data = bytearray(b"3BS\x1a" + bytes(max(spec.get("size", 64), 6) - 4))
-    data[5] = spec["version"]
+    data = bytearray(b"3BS\x1a" + bytes(max(bank.get("size", 64), 6) - 4))
+    data[5] = bank["version"]
     return bytes(data)
 
 
@@ -291,13 +291,13 @@ def alter_bank_byte(image, source):
     return bytes(altered)
 
 
-def install_updater(wine, spec, paths):
+def install_updater(wine, updater, paths):
     """Copies the updater (altered when the scenario asks) into the prefix; its Windows path."""
-    folder = spec.get("folder", E2E_FOLDER)
+    folder = updater.get("folder", E2E_FOLDER)
     target = wine.unix_path(folder + "ZelmSoundUpdate.exe")
     target.parent.mkdir(parents=True, exist_ok=True)
     image = (paths.windows_build / "ZelmSoundUpdate.exe").read_bytes()
-    if spec.get("alter_bank_byte"):
+    if updater.get("alter_bank_byte"):
         image = alter_bank_byte(image, paths.source)
     target.write_bytes(image)
     return folder + "ZelmSoundUpdate.exe"

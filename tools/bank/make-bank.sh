@@ -164,8 +164,8 @@ group_sizes() {
 # make_clip INDEX SIZE: synthesizes, encodes and pads clip INDEX to exactly SIZE bytes.
 make_clip() {
     local index=$1 size=$2
-    local spec=${clips[$index]} pattern audio rate channels kbps
-    IFS='|' read -r pattern audio <<<"$spec"
+    local clip=${clips[$index]} pattern audio rate channels kbps
+    IFS='|' read -r pattern audio <<<"$clip"
     read -r rate channels kbps <<<"$audio"
     local kind=${pattern%% *} args=${pattern#* }
     [[ $kind == "$pattern" ]] && args=
