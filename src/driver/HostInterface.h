@@ -1,8 +1,6 @@
 // Every name the updater relies on in the host program, in one place.
 #pragma once
 
-#include <cstddef>
-
 namespace host {
 
 inline constexpr char ProgName[] = "Zelm";        // program key, uninstall entry, executable stem
@@ -29,9 +27,7 @@ inline constexpr char LanguagePattern[] = "*.lng";
 inline constexpr char EnglishLangFile[] = "english.lng";
 inline constexpr char RussianLangFile[] = "russian.lng";
 
-// The installed sound bank in the host folder: the host holds it open while it runs, and the
-// byte at this offset is its version.
+// The installed sound bank in the host folder: the host holds it open while it runs.
 inline constexpr char SoundBankFileName[] = "zorv.3bs";
-inline constexpr std::size_t SoundBankVersionOffset = 5;
 
 } // namespace host

@@ -222,7 +222,7 @@ int RunProgram() {
     try {
         InitProgInfo();
         Ctx.ProductNameKey = "bellwick";
-        Ctx.SoundBankFileName = "zorv.3bs";
+        Ctx.SoundBankFileName = host::SoundBankFileName;
         Ctx.BankVersion = kBankVersion;
         RunUpdate();
     } catch (const std::exception& error) {

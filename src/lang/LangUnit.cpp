@@ -1,5 +1,6 @@
 #include "lang/LangUnit.h"
 
+#include "driver/HostInterface.h"
 #include "driver/ProgInfo.h"
 #include "os/os.h"
 
@@ -10,8 +11,6 @@ namespace {
 
 LangState State;
 
-constexpr char kLanguageFolder[] = "language\\";
-constexpr char kRecordedChoiceValue[] = "LangFile";
 constexpr os::UINT kErrorBoxStyle = os::MB_OK | os::MB_ICONERROR | os::MB_SERVICE_NOTIFICATION;
 constexpr char kReinstallEnglish[] = "Please reinstall the program.";
 constexpr char kReinstallRussian[] = "Пожалуйста, переустановите программу.";
@@ -147,7 +146,7 @@ int DefaultLangIndex() {
 }
 
 std::string LanguageFolder() {
-    return Ctx.HostFolder + kLanguageFolder;
+    return Ctx.HostFolder + host::LanguageFolder;
 }
 
 struct FileText {
@@ -228,7 +227,8 @@ bool SelectLanguageChecked(int index) {
 
 void ListLanguageFiles() {
     os::WIN32_FIND_DATAA found{};
-    os::ScopedFindHandle find(os::FindFirstFileA((LanguageFolder() + "*.lng").c_str(), &found));
+    os::ScopedFindHandle find(
+        os::FindFirstFileA((LanguageFolder() + host::LanguagePattern).c_str(), &found));
     if (!find) {
         return;
     }
@@ -240,9 +240,9 @@ void ListLanguageFiles() {
         const auto index = static_cast<int>(State.LangFiles.size());
         State.LangFiles.push_back(name);
         const std::string lower = AsciiLower(name);
-        if (lower == "russian.lng") {
+        if (lower == host::RussianLangFile) {
             State.RussianLangIndex = index;
-        } else if (lower == "english.lng") {
+        } else if (lower == host::EnglishLangFile) {
             State.EnglishLangIndex = index;
         }
     } while (os::FindNextFileA(find.get(), &found));
@@ -252,9 +252,9 @@ void ListLanguageFiles() {
 bool RequiredFilesPresent() {
     std::string missing;
     if (Ctx.IsCyrillicLocale && State.RussianLangIndex < 0) {
-        missing = "russian.lng";
+        missing = host::RussianLangFile;
     } else if (State.EnglishLangIndex < 0) {
-        missing = "english.lng";
+        missing = host::EnglishLangFile;
     } else {
         return true;
     }
@@ -297,11 +297,11 @@ bool LanguageFileValid(int index) {
 // while a read that fails still ends the run as every unexpected registry error does.
 std::string RecordedLangFile() {
     Registry& registry = *Ctx.ProgRegistry;
-    if (!registry.ValueExists(kRecordedChoiceValue)) {
+    if (!registry.ValueExists(host::LangFileValue)) {
         return std::string();
     }
     try {
-        return registry.ReadString(kRecordedChoiceValue);
+        return registry.ReadString(host::LangFileValue);
     } catch (const RegistryTypeError&) {
         return std::string();
     }
