@@ -6,13 +6,13 @@
 #include "driver/ProgInfo.h"
 #include "driver/ZelmSoundUpdate.h"
 #include "os/sim/Sim.h"
+#include "support/HostMachine.h"
 #include "support/StampedImage.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <new>
 #include <string>
 
@@ -80,34 +80,14 @@ const std::string kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\
 const std::string kOwnPath = "C:\\Users\\user\\Downloads\\ZelmSoundUpdate.exe";
 const std::filesystem::path kSource = ZELM_SOURCE_DIR;
 
-std::string ReadWholeFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) {
-        return {};
-    }
-    std::string bytes(static_cast<std::size_t>(file.tellg()), '\0');
-    file.seekg(0);
-    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return file ? bytes : std::string();
-}
-
 void InstallHost(const std::string& bank) {
-    sim::SetRegString(os::HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
-                      "ProgramFilesDir", "C:\\Program Files");
-    const std::string shellFolders =
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-    for (const char* name : {"Programs", "Desktop", "Startup"}) {
-        sim::SetRegString(os::HKEY_CURRENT_USER, shellFolders, name,
-                          std::string("C:\\Users\\user\\") + name);
-    }
-    sim::SetRegString(os::HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString",
-                      kHost + "unins000.exe");
+    sim_tests::RegisterHost(kHost);
     sim::PutFile(kHost + "zelm.exe", std::string(3000, 'Z'));
     sim::PutFile(kHost + "unins000.exe", std::string(1500, 'U'));
     for (const auto& entry :
          std::filesystem::directory_iterator(kSource / "tests/data/host/language")) {
         sim::PutFile(kHost + "language\\" + entry.path().filename().string(),
-                     ReadWholeFile(entry.path()));
+                     sim_tests::ReadWholeFile(entry.path().string()));
     }
     std::string olderBank = bank;
     olderBank[5] = static_cast<char>(bank[5] - 1);
@@ -124,7 +104,7 @@ void InstallUpdater(const std::string& bank) {
 // Everything the setup allocated is freed on return, except what the simulated machine keeps.
 bool PrepareMachine() {
     sim::Reset();
-    const std::string bank = ReadWholeFile(kSource / "res/zorv.3bs");
+    const std::string bank = sim_tests::ReadWholeFile((kSource / "res/zorv.3bs").string());
     if (bank.size() < 6) {
         std::fprintf(stderr, "res/zorv.3bs is missing or too short\n");
         return false;
@@ -137,7 +117,7 @@ bool PrepareMachine() {
 bool Installed() {
     const auto installed = sim::GetFile(kHost + "zorv.3bs");
     return sim::Boxes().empty() && installed &&
-           *installed == ReadWholeFile(kSource / "res/zorv.3bs") &&
+           *installed == sim_tests::ReadWholeFile((kSource / "res/zorv.3bs").string()) &&
            sim::GetRegDword(os::HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize");
 }
 

@@ -4,6 +4,7 @@
 #include "driver/ProgInfo.h"
 #include "driver/ZelmSoundUpdate.h"
 #include "os/sim/Sim.h"
+#include "support/HostMachine.h"
 #include "support/StampedImage.h"
 
 #include <gtest/gtest.h>
@@ -123,18 +124,7 @@ protected:
     }
 
     static void InstallHost(bool withUninstallEntry = true) {
-        sim::SetRegString(os::HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
-                          "ProgramFilesDir", "C:\\Program Files");
-        const std::string shellFolders =
-            "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-        for (const char* name : {"Programs", "Desktop", "Startup"}) {
-            sim::SetRegString(os::HKEY_CURRENT_USER, shellFolders, name,
-                              std::string("C:\\Users\\user\\") + name);
-        }
-        if (withUninstallEntry) {
-            sim::SetRegString(os::HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString",
-                              kHost + "unins000.exe");
-        }
+        sim_tests::RegisterHost(kHost, withUninstallEntry);
         sim::PutFile(kHost + "zelm.exe", std::string(3000, 'Z'));
         sim::PutFile(kHost + "unins000.exe", std::string(1500, 'U'));
         sim::PutFile(kHost + "language\\english.lng", kEnglish);

@@ -2,8 +2,9 @@
 // res/, otherwise a synthetic bank of the same size with the same header.
 #pragma once
 
+#include "support/HostMachine.h"
+
 #include <cstddef>
-#include <fstream>
 #include <string>
 
 inline std::string SynthesizeBank(std::size_t size) {
@@ -15,20 +16,9 @@ inline std::string SynthesizeBank(std::size_t size) {
     return bank;
 }
 
-inline std::string ReadWholeFile(const char* path) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) {
-        return {};
-    }
-    std::string bytes(static_cast<std::size_t>(file.tellg()), '\0');
-    file.seekg(0);
-    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return file ? bytes : std::string();
-}
-
 inline const std::string& InstallTestBank() {
     static const std::string bank = [] {
-        std::string real = ReadWholeFile(ZELM_SOURCE_DIR "/res/zorv.3bs");
+        std::string real = sim_tests::ReadWholeFile(ZELM_SOURCE_DIR "/res/zorv.3bs");
         return real.empty() ? SynthesizeBank(5458724) : real;
     }();
     return bank;
