@@ -1,30 +1,93 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs. Idempotent; run as root on Debian 12.
+#
+# The product is built everywhere, so the i686 mingw is always installed. Wine comes in one of two
+# forms (see scripts/wine-runtime): wine32 where the machine runs 32-bit x86 code, else, or where
+# wine32 cannot be installed, wine64 with the x86_64 mingw for the test vehicle.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
-packages=(
+base=(
     cmake ninja-build g++ make git python3 ca-certificates
     libgtest-dev libgmock-dev libbenchmark-dev
     clang clang-format clang-tidy libclang-rt-14-dev valgrind
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
-    wine wine32 xvfb xauth x11-utils imagemagick osslsigncode openssl
+    xvfb xauth x11-utils imagemagick osslsigncode openssl
     sox libsox-fmt-mp3 lame mpg123 locales
 )
+pieces32=(wine wine32:i386)
+pieces64=(wine wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
 
-missing=()
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-    need_update=1
-fi
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
-    apt-get update -qq
-fi
-if [ ${#missing[@]} -gt 0 ]; then
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+# A mirror in the middle of a sync can fail one index; apt keeps the lists it had, and the packages
+# that can still be matched install from those.
+lists_fresh=
+update_lists() {
+    [ -n "$lists_fresh" ] && return
+    lists_fresh=1
+    apt-get update -qq && return
+    echo "apt-get update failed; trying once more" >&2
+    sleep 5
+    apt-get update -qq ||
+        echo "warning: apt-get update failed twice; going on with the package lists apt has" >&2
+}
+
+# Installs what is missing of "$@". On failure, names each package that apt cannot install, with
+# apt's own reason, and returns 1.
+install() {
+    local missing=() p failed=0 log
+    for p; do installed "$p" || missing+=("$p"); done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    update_lists
     echo "Installing: ${missing[*]}"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    log="$(mktemp)"
+    if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >"$log" 2>&1; then
+        rm -f "$log"
+        return 0
+    fi
+    for p in "${missing[@]}"; do
+        installed "$p" && continue
+        DEBIAN_FRONTEND=noninteractive apt-get install -y "$p" >"$log" 2>&1 && continue
+        echo "cannot install $p:" >&2
+        grep -E '^E:|Depends:' "$log" | head -6 | sed 's/^/    /' >&2
+        failed=1
+    done
+    rm -f "$log"
+    return $failed
+}
+
+install "${base[@]}" || exit 1
+
+forced="${ZELM_WINE_RUNTIME:-}"
+if [ -n "$forced" ] && [ "$forced" != win32 ] && [ "$forced" != win64 ]; then
+    echo "ZELM_WINE_RUNTIME is '$forced'; it must be win32 or win64" >&2
+    exit 1
+fi
+want64=
+if [ "$forced" = win64 ]; then
+    want64=1
+elif ! scripts/wine-runtime --runs-x86-32; then
+    echo "This machine runs no 32-bit x86 code: installing wine64 and the x86_64 mingw."
+    want64=1
+else
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+        lists_fresh=
+    fi
+    if ! install "${pieces32[@]}"; then
+        if [ "$forced" = win32 ]; then
+            echo "ZELM_WINE_RUNTIME=win32, but wine32 cannot be installed" >&2
+            exit 1
+        fi
+        echo "warning: wine32 cannot be installed; installing wine64 and the x86_64 mingw" >&2
+        want64=1
+    fi
+fi
+if [ -n "$want64" ]; then
+    install "${pieces64[@]}" || exit 1
 fi
 
 # The end-to-end tests run Wine under English and Russian user locales.
@@ -38,3 +101,4 @@ done
 if [ -n "${need_locale_gen:-}" ]; then
     locale-gen >/dev/null
 fi
+echo "Wine runtime: $(scripts/wine-runtime)"
