@@ -162,7 +162,10 @@ ZELM_SAME_FIELD(OSVERSIONINFOEXA, wServicePackMajor)
 ZELM_SAME_FIELD(OSVERSIONINFOEXA, wSuiteMask)
 ZELM_SAME_FIELD(OSVERSIONINFOEXA, wProductType)
 
-static_assert(sizeof(os::SYSTEM_INFO) == sizeof(::SYSTEM_INFO) && sizeof(::SYSTEM_INFO) == 36);
+// The product is 32-bit; the x86_64 test vehicle has the wider pointer-sized fields.
+constexpr bool kIs32Bit = sizeof(void*) == 4;
+static_assert(sizeof(os::SYSTEM_INFO) == sizeof(::SYSTEM_INFO) &&
+              sizeof(::SYSTEM_INFO) == (kIs32Bit ? 36 : 48));
 ZELM_SAME_FIELD(SYSTEM_INFO, wProcessorArchitecture)
 ZELM_SAME_FIELD(SYSTEM_INFO, dwPageSize)
 ZELM_SAME_FIELD(SYSTEM_INFO, dwActiveProcessorMask)
@@ -170,7 +173,8 @@ ZELM_SAME_FIELD(SYSTEM_INFO, dwNumberOfProcessors)
 ZELM_SAME_FIELD(SYSTEM_INFO, wProcessorLevel)
 ZELM_SAME_FIELD(SYSTEM_INFO, wProcessorRevision)
 
-static_assert(sizeof(os::STARTUPINFOA) == sizeof(::STARTUPINFOA) && sizeof(::STARTUPINFOA) == 68);
+static_assert(sizeof(os::STARTUPINFOA) == sizeof(::STARTUPINFOA) &&
+              sizeof(::STARTUPINFOA) == (kIs32Bit ? 68 : 104));
 ZELM_SAME_FIELD(STARTUPINFOA, dwFlags)
 ZELM_SAME_FIELD(STARTUPINFOA, wShowWindow)
 ZELM_SAME_FIELD(STARTUPINFOA, lpReserved2)
