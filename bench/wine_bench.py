@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The quiet update under Wine against its floor, in one warm Wine session; peak memory of both.
 
-  wine_bench.py --windows-build DIR --work DIR --trivial-exe FILE --trivial-dlls-exe FILE
+  wine_bench.py --windows-build DIR [--windows-x64-build DIR] --work DIR --trivial-exe FILE
+                --trivial-dlls-exe FILE
                 [--runs N] [--json FILE]
 
 The prefix, its registry and the host folder come from the e2e driver (tests/e2e/run_e2e.py):
@@ -238,6 +239,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--windows-build", type=Path, required=True)
+    parser.add_argument("--windows-x64-build", type=Path)
     parser.add_argument("--work", type=Path, required=True)
     parser.add_argument("--trivial-exe", type=Path, required=True)
     parser.add_argument("--trivial-dlls-exe", type=Path, required=True)
@@ -246,10 +248,11 @@ def main():
     paths = parser.parse_args()
     paths.source = SOURCE
     paths.work = paths.work.resolve()
-    paths.windows_build = paths.windows_build.resolve()
+    if not e2e.choose_runtime(paths):
+        return 1
     with e2e.Xvfb() as x:
-        if not e2e.template_ready(paths.work):
-            e2e.make_template_prefix(paths.work, x.display)
+        if not e2e.template_ready(paths.work, paths.runtime.arch):
+            e2e.make_template_prefix(paths.work, x.display, paths.runtime.arch)
         session = prepare_session(paths, x.display)
         wine = session.wine
         wine.server("-w")

@@ -5,7 +5,8 @@
 #
 #   scripts/bench.sh [rounds under Wine, default 20]
 #
-# Builds in build/perf (linux preset) and build/perf-win (windows preset); results, callgrind
+# Builds in build/perf (linux preset) and build/perf-win (windows preset, or build/perf-win-x64
+# with the windows-x64 preset where the x86_64 vehicle runs); results, callgrind
 # output and JSON files go to build/perf/bench-results/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,12 +20,20 @@ benchmarks=(sha256_bench lang_bench install_file_bench folder_size_bench)
 
 cmake --preset linux -B "$linux_build" >/dev/null
 cmake --build "$linux_build" -j2 --target "${benchmarks[@]}" quiet_update_run
-cmake --preset windows -B "$windows_build" >/dev/null
+# The updater and the floor's programs for the runtime that scripts/wine-runtime chooses.
+runtime="$(scripts/wine-runtime)"
+echo "Wine runtime: $runtime"
+if [ "${runtime%% *}" = win64 ]; then
+    preset=windows-x64 windows_build="$windows_build-x64" mingw_cxx=x86_64-w64-mingw32-g++-win32
+else
+    preset=windows mingw_cxx=i686-w64-mingw32-g++-win32
+fi
+cmake --preset "$preset" -B "$windows_build" >/dev/null
 cmake --build "$windows_build" -j2
 mkdir -p "$results"
 
-# The floor's trivial programs, built with the compiler and run time of the windows preset.
-mingw=(i686-w64-mingw32-g++-posix -Os -mwindows -static -static-libgcc -static-libstdc++
+# The floor's trivial programs, built with the compiler and run time of that preset.
+mingw=("$mingw_cxx" -Os -mwindows -static -static-libgcc -static-libstdc++
        -Wall -Wextra -Werror)
 "${mingw[@]}" -o "$linux_build/bench/trivial.exe" bench/TrivialWin.cpp
 "${mingw[@]}" -DZELM_TRIVIAL_LOADS_UPDATER_DLLS -o "$linux_build/bench/trivial-dlls.exe" \
@@ -46,7 +55,8 @@ python3 bench/callgrind_report.py "$results/quiet_update.callgrind" \
 "$linux_build/bench/quiet_update_run"
 
 echo "== The quiet update of ZelmSoundUpdate.exe under Wine =="
-python3 bench/wine_bench.py --windows-build "$windows_build" --work "$linux_build/bench-wine" \
+python3 bench/wine_bench.py --windows-build build/perf-win --windows-x64-build build/perf-win-x64 \
+    --work "$linux_build/bench-wine" \
     --trivial-exe "$linux_build/bench/trivial.exe" \
     --trivial-dlls-exe "$linux_build/bench/trivial-dlls.exe" \
     --runs "$rounds" --json "$results/wine.json"

@@ -7,5 +7,9 @@ scripts/install-deps.sh
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+if [ "$(scripts/wine-runtime | cut -d' ' -f1)" = win64 ]; then
+    cmake --preset windows-x64 >/dev/null
+    cmake --build --preset windows-x64
+fi
 exec python3 tests/e2e/showcase.py gallery --windows-build build/windows \
     --work "${ZELM_GALLERY_WORK:-build/gallery-wine}" --docs docs

@@ -5,8 +5,11 @@
   run_e2e.py --windows-build DIR --work DIR --source DIR --scenario NAME [--scenario NAME ...]
   run_e2e.py --list
 
-A booted 32-bit Wine prefix (the template, with Wine's virtual desktop so that boxes have title
-bars without a window manager) is copied for every scenario. The scenario sets the Windows
+The Wine runtime is the one scripts/wine-runtime names: the i686 product of --windows-build in a
+32-bit prefix, or the x86_64 vehicle of --windows-x64-build (default: the same folder name with
+"-x64") in a 64-bit prefix under wine64. A scenario that only a 32-bit process can show is skipped
+(exit code 77) on the second. A booted prefix (the template, with Wine's virtual desktop so that
+boxes have title bars without a window manager) is copied for every scenario. The scenario sets the Windows
 version and the user locale, writes registry entries with `wine reg add`, lays out the host
 folder, optionally starts the stand-in host, and runs its program under Xvfb while boxhelper.exe
 answers every message box from the scenario's script and a screenshot of each box is taken.
@@ -27,7 +30,8 @@ from scenarios import HOST_FOLDER, SCENARIOS, UNINSTALL_KEY
 
 LOCALES = {"en": "en_US.UTF-8", "ru": "ru_RU.UTF-8"}
 E2E_FOLDER = "C:\\e2e\\"
-TEMPLATE_RECIPE = "win32 prefix, virtual desktop 1024x768, v2"
+TEMPLATE_RECIPE = "{arch} prefix, virtual desktop 1024x768, v3"
+SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
 
 
 class Failure(Exception):
@@ -63,10 +67,27 @@ class Xvfb:
 
 # ---- Wine ----------------------------------------------------------------------------------------
 
+class Runtime:
+    """The Wine runtime that scripts/wine-runtime chooses for this machine, with its build."""
+
+    def __init__(self, source, windows_build, windows_x64_build):
+        words = subprocess.run([str(source / "scripts" / "wine-runtime")], capture_output=True,
+                               text=True, check=True).stdout.split(None, 1)
+        self.arch, self.why = words[0], words[1].strip()
+        self.is_32bit = self.arch == "win32"
+        self.build = (windows_build if self.is_32bit else windows_x64_build).resolve()
+
+    def describe(self):
+        program = "the i686 product" if self.is_32bit else "the x86_64 test vehicle"
+        prefix = "Wine, 32-bit prefix" if self.is_32bit else "wine64, 64-bit prefix"
+        return (f"{program} {self.build / 'ZelmSoundUpdate.exe'} under {prefix} "
+                f"({self.arch}: {self.why})")
+
+
 class Wine:
-    def __init__(self, prefix, display, locale="en"):
+    def __init__(self, prefix, display, arch, locale="en"):
         self.prefix = Path(prefix)
-        self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH="win32", WINEDEBUG="-all",
+        self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH=arch, WINEDEBUG="-all",
                         DISPLAY=display, LC_ALL=LOCALES[locale], LANG=LOCALES[locale],
                         WINEDLLOVERRIDES="mscoree,mshtml=")
 
@@ -114,24 +135,28 @@ class Wine:
         return None
 
 
-def make_template_prefix(work, display):
-    template = work / "template"
+def template_of(work, arch):
+    return work / f"template-{arch}"
+
+
+def make_template_prefix(work, display, arch):
+    template = template_of(work, arch)
     shutil.rmtree(template, ignore_errors=True)
     work.mkdir(parents=True, exist_ok=True)
     started = time.monotonic()
-    wine = Wine(template, display)
+    wine = Wine(template, display, arch)
     subprocess.run(["wineboot", "-i"], env=wine.env, capture_output=True, timeout=300,
                    check=True)
     wine.reg_add("HKCU\\Software\\Wine\\Explorer", "Desktop", "REG_SZ", "Default")
     wine.reg_add("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", "REG_SZ", "1024x768")
     wine.server("-w")
-    (template / "e2e-template").write_text(TEMPLATE_RECIPE + "\n")
+    (template / "e2e-template").write_text(TEMPLATE_RECIPE.format(arch=arch) + "\n")
     log(f"template prefix booted in {time.monotonic() - started:.1f} s")
 
 
-def template_ready(work):
-    stamp = work / "template" / "e2e-template"
-    return stamp.exists() and stamp.read_text().strip() == TEMPLATE_RECIPE
+def template_ready(work, arch):
+    stamp = template_of(work, arch) / "e2e-template"
+    return stamp.exists() and stamp.read_text().strip() == TEMPLATE_RECIPE.format(arch=arch)
 
 
 # Files that Wine only reads are hard-linked (the prefix is ~600 MB of DLLs); everything else,
@@ -453,8 +478,9 @@ def prepare(scenario, paths, display):
     shutil.rmtree(directory, ignore_errors=True)
     (directory / "screenshots").mkdir(parents=True)
     started = time.monotonic()
-    copy_prefix(paths.work / "template", directory / "prefix")
-    wine = Wine(directory / "prefix", display, scenario.get("locale", "en"))
+    arch = paths.runtime.arch
+    copy_prefix(template_of(paths.work, arch), directory / "prefix")
+    wine = Wine(directory / "prefix", display, arch, scenario.get("locale", "en"))
     wine.run("winecfg", "-v", scenario.get("windows", "win10"))
     e2e = wine.unix_path(E2E_FOLDER)
     e2e.mkdir(parents=True)
@@ -618,24 +644,49 @@ def run_scenario(scenario, paths, display):
 def argument_parser(description):
     parser = argparse.ArgumentParser(description=description,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--windows-build", type=Path)
+    parser.add_argument("--windows-build", type=Path, help="the windows preset's build folder")
+    parser.add_argument("--windows-x64-build", type=Path,
+                        help="the windows-x64 preset's build folder (default: --windows-build "
+                             "with \"-x64\" appended)")
     parser.add_argument("--work", type=Path)
     parser.add_argument("--source", type=Path, default=Path(__file__).resolve().parents[2])
     return parser
 
 
-def run_scenarios(names, paths, make_template=False):
-    """Runs the named scenarios under one X server; their results, or None when the windows
-    build is missing."""
+def choose_runtime(paths):
+    """Sets paths.runtime and points paths.windows_build at its build; False when that build is
+    missing. The first line of output says which exe and runtime run, and why."""
+    if getattr(paths, "runtime", None):
+        return True
+    x64_build = paths.windows_x64_build or paths.windows_build.with_name(
+        paths.windows_build.name + "-x64")
+    paths.runtime = Runtime(paths.source, paths.windows_build, x64_build)
+    paths.windows_build = paths.runtime.build
+    log(f"runtime: {paths.runtime.describe()}")
     if not (paths.windows_build / "ZelmSoundUpdate.exe").exists():
-        log(f"no ZelmSoundUpdate.exe in {paths.windows_build}: build the windows preset first")
+        preset = "windows" if paths.runtime.is_32bit else "windows-x64"
+        log(f"no ZelmSoundUpdate.exe in {paths.windows_build}: build the {preset} preset first")
+        return False
+    return True
+
+
+def skip_reason(scenario, runtime):
+    """Why the scenario cannot run on this runtime, or None."""
+    if scenario.get("needs_32bit") and not runtime.is_32bit:
+        return f"needs a 32-bit process: {scenario['needs_32bit']}"
+    return None
+
+
+def run_scenarios(names, paths, make_template=False):
+    """Runs the named scenarios under one X server; their results, or None when the build of the
+    runtime is missing."""
+    if not choose_runtime(paths):
         return None
     paths.work = paths.work.resolve()
-    paths.windows_build = paths.windows_build.resolve()
     by_name = {s["name"]: s for s in SCENARIOS}
     with Xvfb() as x:
-        if make_template or not template_ready(paths.work):
-            make_template_prefix(paths.work, x.display)
+        if make_template or not template_ready(paths.work, paths.runtime.arch):
+            make_template_prefix(paths.work, x.display, paths.runtime.arch)
         return [run_scenario(by_name[n], paths, x.display) for n in names]
 
 
@@ -650,10 +701,22 @@ def main():
         return 0
     if not paths.windows_build or not paths.work:
         parser.error("--windows-build and --work are required")
-    unknown = [n for n in paths.scenario if n not in {s["name"] for s in SCENARIOS}]
+    by_name = {s["name"]: s for s in SCENARIOS}
+    unknown = [n for n in paths.scenario if n not in by_name]
     if unknown:
         parser.error(f"unknown scenarios: {unknown}")
-    results = run_scenarios(paths.scenario, paths, paths.make_template)
+    if not choose_runtime(paths):
+        return 1
+    names = []
+    for name in paths.scenario:
+        reason = skip_reason(by_name[name], paths.runtime)
+        if reason:
+            log(f"scenario {name}: SKIPPED, {reason}")
+        else:
+            names.append(name)
+    if paths.scenario and not names:
+        return SKIPPED
+    results = run_scenarios(names, paths, paths.make_template)
     return 0 if results is not None and not any(r["faults"] for r in results) else 1
 
 

@@ -3,7 +3,9 @@
 # ---- Scenario fields -----------------------------------------------------------------------------
 #   name       CTest name is e2e.<name>
 #   program    "updater" (ZelmSoundUpdate.exe), "boxdemo" or "host_check" (the stand-in host)
-#   windows    "win7" | "win10"                      (wine winecfg -v)
+#   windows    "winxp" | "win7" | "win10"            (wine winecfg -v)
+#   needs_32bit  why only a 32-bit process can show it: skipped, with that reason, where the
+#              x86_64 vehicle runs under wine64
 #   locale     "en" | "ru"                           (LC_ALL of every Wine process)
 #   registry   [(key, value, type, data)]: `wine reg add`; "{host}" in key or data is the host
 #              folder with its final backslash
@@ -215,6 +217,19 @@ SCENARIOS = [
                        host_starts=1, ver_run=False),
     },
     {
+        # The product must still start and update on Windows XP; wine64 offers only XP x64.
+        "name": "install_yes_yes_winxp",
+        "program": "updater",
+        "windows": "winxp",
+        "locale": "en",
+        "needs_32bit": "32-bit Windows XP exists only in a 32-bit prefix",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": {"version": 4, "size": 3000}},
+        "answers": ["yes", "yes"],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[EN["installask"], EN["installdone"]],
+                       host_starts=1, ver_run=False),
+    },
+    {
         "name": "install_russian_win7_running_host",
         "program": "updater",
         "windows": "win7",
@@ -385,8 +400,9 @@ SCENARIOS = [
                        host_starts=0),
     },
     {
-        # A 32-bit prefix has no registry redirection: the entry under WOW6432Node is found only
-        # by the updater's explicit second lookup, and the size goes to the plain entry.
+        # Neither runtime redirects the updater's registry view (a 32-bit process in a 32-bit
+        # prefix, a 64-bit one in a 64-bit prefix): the entry under WOW6432Node is found only by
+        # the updater's explicit second lookup, and the size goes to the plain entry.
         "name": "wow6432node_entry",
         "program": "updater",
         "windows": "win10",

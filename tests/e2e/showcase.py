@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Shows the real updater at work under Wine, with the e2e driver's scenarios and checks.
 
-  showcase.py demo --windows-build DIR --work DIR
+  showcase.py demo --windows-build DIR [--windows-x64-build DIR] --work DIR
       runs the scenario "demo" (an interactive update answered yes, then a quiet "modest runapp"
       update of the running host) and prints what happened; exit code 1 when a check failed
-  showcase.py gallery --windows-build DIR --work DIR --docs DIR
+  showcase.py gallery --windows-build DIR [--windows-x64-build DIR] --work DIR --docs DIR
       runs every scenario with a "gallery" entry and writes DIR/gallery/<box>-<locale>.png,
       cropped to the box, and DIR/gallery.md
 """
@@ -46,9 +46,12 @@ def describe_run(title, run):
 
 
 def demo(paths):
+    if not run_e2e.choose_runtime(paths):
+        return 1
     scenario = next(s for s in SCENARIOS if s["name"] == "demo")
     bank = scenario["host"]["bank"]
-    print(f"Demonstration: ZelmSoundUpdate.exe under Wine ({scenario['windows']}, "
+    print(f"Demonstration: {paths.runtime.describe()}")
+    print(f"ZelmSoundUpdate.exe under Wine ({scenario['windows']}, "
           f"{LANGUAGES[scenario['locale']]} user locale); stand-in host in {HOST_FOLDER} "
           f"with a version {bank['version']} sound bank")
     results = run_e2e.run_scenarios(["demo"], paths)
