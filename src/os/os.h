@@ -308,6 +308,7 @@ BOOL CreateProcessA(const char* applicationName, char* commandLine, void* proces
                     PROCESS_INFORMATION* processInformation);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size);
+UINT GetSystemDirectoryA(char* buffer, UINT size); // length without the zero; needed size if short
 const char* GetCommandLineA();
 BOOL GetVersionExA(OSVERSIONINFOEXA* versionInfo); // honours dwOSVersionInfoSize (148 or 156)
 void GetSystemInfo(SYSTEM_INFO* systemInfo);

@@ -4,6 +4,7 @@
 #include "platform/Random.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -406,8 +407,58 @@ std::string EnvironmentText(const char* name) {
     return length < buffer.size() ? std::string(buffer.data(), length) : std::string();
 }
 
+// The Windows system folder with its final backslash; empty when Windows does not say.
+std::string SystemFolder() {
+    char buffer[os::MAX_PATH] = {};
+    const os::UINT length = os::GetSystemDirectoryA(buffer, os::MAX_PATH);
+    if (length == 0 || length >= os::MAX_PATH) {
+        return "";
+    }
+    std::string folder(buffer, length);
+    return folder.back() == '\\' ? folder : folder + '\\';
+}
+
+// A bare file name of letters, digits, dots, dashes and underscores: nothing that could carry a
+// folder, an argument or a command separator into the command line.
+bool IsPlainFileName(const std::string& name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' || c == '_';
+    });
+}
+
+// The command interpreter to start. An unelevated program can set ComSpec for the user, and the
+// updater runs elevated, so ComSpec counts only when it names a file in the system folder;
+// otherwise that folder's cmd.exe runs. An empty ComSpec still means no interpreter at all.
+std::string Interpreter() {
+    const std::string comSpec = ComSpec();
+    const std::string system = SystemFolder();
+    if (comSpec.empty() || system.empty()) {
+        return "";
+    }
+    const bool inSystemFolder = comSpec.size() > system.size() &&
+                                std::equal(system.begin(), system.end(), comSpec.begin(),
+                                           [](char a, char b) {
+                                               return std::tolower(static_cast<unsigned char>(a)) ==
+                                                      std::tolower(static_cast<unsigned char>(b));
+                                           }) &&
+                                IsPlainFileName(comSpec.substr(system.size()));
+    return inSystemFolder ? comSpec : system + "cmd.exe";
+}
+
+// A Temp value with a double quote or a control character would break out of the quoted
+// redirection target, so it counts as unset and the file goes to the current folder.
+bool IsSafeInQuotes(const std::string& text) {
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return c == '"' || byte < 0x20 || byte == 0x7F;
+    });
+}
+
 std::string TemporaryFileName() {
     std::string name = EnvironmentText("Temp");
+    if (!IsSafeInQuotes(name)) {
+        name.clear();
+    }
     if (!name.empty() && name.back() != '\\') {
         name += '\\';
     }
@@ -474,12 +525,13 @@ std::string AsCrLfLines(const std::string& bytes) {
 } // namespace
 
 std::string RunCommandCapture(const std::string& command) {
-    const std::string comSpec = ComSpec();
-    if (comSpec.empty()) {
+    const std::string interpreter = Interpreter();
+    if (interpreter.empty()) {
         return "";
     }
     const std::string fileName = TemporaryFileName();
-    RunHiddenAndWait(comSpec + " /c " + command + " > \"" + fileName + "\"");
+    // "/d": without it cmd first runs the user's AutoRun command, elevated like the updater.
+    RunHiddenAndWait(interpreter + " /d /c " + command + " > \"" + fileName + "\"");
     std::string output = AsCrLfLines(ReadWholeFile(fileName));
     os::DeleteFileA(fileName.c_str());
     os::OemToCharBuffA(output.data(), output.data(), static_cast<os::DWORD>(output.size()));

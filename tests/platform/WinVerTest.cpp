@@ -389,7 +389,7 @@ TEST_F(WinVerTest, CaptureRunsTheInterpreterHiddenIntoATemporaryFile) {
     const sim::ProcessRecord& started = sim::StartedProcesses()[0];
     EXPECT_TRUE(std::regex_match(
         started.commandLine,
-        std::regex(R"(C:\\Windows\\system32\\cmd\.exe /c ver > "C:\\Temp\\[a-z]{8}")")))
+        std::regex(R"(C:\\Windows\\system32\\cmd\.exe /d /c ver > "C:\\Temp\\[a-z]{8}")")))
         << started.commandLine;
     EXPECT_EQ(started.creationFlags, 0x210u);
     EXPECT_EQ(started.startupFlags, os::STARTF_USESHOWWINDOW);
@@ -415,6 +415,41 @@ TEST_F(WinVerTest, WithoutTempTheFileLiesInTheCurrentFolder) {
     ASSERT_EQ(sim::StartedProcesses().size(), 1u);
     EXPECT_TRUE(std::regex_match(sim::StartedProcesses()[0].commandLine,
                                  std::regex(R"(.* /c ver > "[a-z]{8}")")));
+}
+
+// ComSpec and Temp can be set by any program of the user, and the capture runs elevated.
+TEST_F(WinVerTest, OnlyAnInterpreterInTheSystemFolderRunsAndTempCannotBreakTheQuotes) {
+    const struct {
+        const char* comSpec;
+        const char* temp;
+        const char* commandLine; // regular expression
+    } cases[] = {
+        {"C:\\WINDOWS\\System32\\CMD.EXE", "C:\\Temp",
+         R"(C:\\WINDOWS\\System32\\CMD\.EXE /d /c ver > "C:\\Temp\\[a-z]{8}")"},
+        {"C:\\Users\\user\\cmd.exe", "C:\\Temp",
+         R"(C:\\Windows\\system32\\cmd\.exe /d /c ver > "C:\\Temp\\[a-z]{8}")"},
+        {"cmd.exe", "C:\\Temp", R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
+        {"C:\\Windows\\system32\\..\\..\\Users\\cmd.exe", "C:\\Temp",
+         R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
+        {"C:\\Windows\\system32\\cmd.exe /k evil.bat", "C:\\Temp",
+         R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
+        {"C:\\Windows\\system32\\cmd.exe&evil", "C:\\Temp",
+         R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
+        {"C:\\Windows\\system32\\cmd.exe", "C:\\Temp\" & evil & \"",
+         R"(.* /d /c ver > "[a-z]{8}")"},
+        {"C:\\Windows\\system32\\cmd.exe", "C:\\Temp\r\nx", R"(.* /d /c ver > "[a-z]{8}")"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.comSpec) + " | " + c.temp);
+        sim::SetEnv("ComSpec", std::string(c.comSpec));
+        sim::SetEnv("Temp", std::string(c.temp));
+        const std::size_t before = sim::StartedProcesses().size();
+        RunCommandCapture("ver");
+        ASSERT_EQ(sim::StartedProcesses().size(), before + 1);
+        EXPECT_TRUE(
+            std::regex_match(sim::StartedProcesses().back().commandLine, std::regex(c.commandLine)))
+            << sim::StartedProcesses().back().commandLine;
+    }
 }
 
 TEST_F(WinVerTest, CaptureEndsEveryLineInCrLf) {

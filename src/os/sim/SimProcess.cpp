@@ -85,9 +85,12 @@ bool IsInterpreter(const std::string& program) {
            (lower.size() > 8 && lower.compare(lower.size() - 8, 8, "\\cmd.exe") == 0);
 }
 
-// "/c ver > "file"": the file that "ver" is redirected into, if that is the command.
+// "[/d ]/c ver > "file"": the file that "ver" is redirected into, if that is the command.
 std::optional<std::string> VerTarget(const std::string& arguments) {
-    const std::string args = Trim(arguments);
+    std::string args = Trim(arguments);
+    if (args.size() >= 3 && EqualNoCase(args.substr(0, 3), "/d ")) {
+        args = Trim(args.substr(3));
+    }
     if (args.size() < 3 || !EqualNoCase(args.substr(0, 3), "/c ")) {
         return std::nullopt;
     }

@@ -17,6 +17,8 @@ constexpr DWORD kProcessorIntelIa64 = 2200;
 const HMODULE kOwnModule = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x00400000));
 const HMODULE kKernel32 = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x76D40000));
 constexpr const char* kKernel32Path = "C:\\Windows\\SysWOW64\\kernel32.dll";
+// What a 32-bit process is told; the file system redirects it to SysWOW64.
+constexpr const char* kSystemFolder = "C:\\Windows\\system32";
 
 bool IsOwnModule(HMODULE module) {
     return module == nullptr || module == kOwnModule;
@@ -199,6 +201,15 @@ DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size) {
     }
     std::memcpy(buffer, value.c_str(), value.size() + 1);
     return length;
+}
+
+UINT GetSystemDirectoryA(char* buffer, UINT size) {
+    const std::string folder = kSystemFolder;
+    if (size <= folder.size()) {
+        return static_cast<UINT>(folder.size() + 1);
+    }
+    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return static_cast<UINT>(folder.size());
 }
 
 const char* GetCommandLineA() {

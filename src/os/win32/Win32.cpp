@@ -411,6 +411,10 @@ DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size) {
     return ::GetEnvironmentVariableA(name, buffer, size);
 }
 
+UINT GetSystemDirectoryA(char* buffer, UINT size) {
+    return ::GetSystemDirectoryA(buffer, size);
+}
+
 const char* GetCommandLineA() {
     return ::GetCommandLineA();
 }
