@@ -45,19 +45,20 @@ void PadForSigning(std::vector<std::uint8_t>& image) {
                  kCertificateAlignment);
 }
 
-// The PE checksum as linkers and signing tools compute it: the file's 16-bit words summed with the
-// carry folded back in, the CheckSum field itself counted as zero, plus the file's size.
-std::uint32_t PeCheckSum(const std::vector<std::uint8_t>& image, std::size_t checkSumOffset) {
+// Writes the PE checksum as linkers and signing tools compute it: the file's 16-bit words, with
+// the CheckSum field as zero, summed with the carry folded back in, plus the file's size.
+void SetPeCheckSum(std::vector<std::uint8_t>& image, std::size_t checkSumOffset) {
+    std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(checkSumOffset), 4, std::uint8_t{0});
     std::uint32_t sum = 0;
     for (std::size_t at = 0; at < image.size(); at += 2) {
-        if (at >= checkSumOffset && at < checkSumOffset + 4) {
-            continue;
-        }
         const std::uint32_t high = at + 1 < image.size() ? image[at + 1] : 0U;
         sum += image[at] | high << 8;
         sum = (sum & 0xFFFFU) + (sum >> 16);
     }
-    return sum + static_cast<std::uint32_t>(image.size());
+    const std::uint32_t checkSum = sum + static_cast<std::uint32_t>(image.size());
+    for (std::size_t i = 0; i < 4; ++i) {
+        image[checkSumOffset + i] = static_cast<std::uint8_t>(checkSum >> (8 * i));
+    }
 }
 
 // Why the image cannot be stamped, or empty when it can.
@@ -109,11 +110,7 @@ int main(int argc, char** argv) {
     // a signature later writes, so the unsigned file can be compared with the build's byte for
     // byte. The digest leaves the field out.
     if (result.isPe) {
-        const auto at = static_cast<std::size_t>(result.checkSumOffset);
-        const std::uint32_t checkSum = PeCheckSum(bytes, at);
-        for (std::size_t i = 0; i < 4; ++i) {
-            bytes[at + i] = static_cast<std::uint8_t>(checkSum >> (8 * i));
-        }
+        SetPeCheckSum(bytes, static_cast<std::size_t>(result.checkSumOffset));
     }
     if (!WriteImage(path, bytes)) {
         std::cerr << "zelm_stamp: cannot write " << path << "\n";
