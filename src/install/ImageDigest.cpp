@@ -138,6 +138,7 @@ void ImageDigester::ReadHeader() {
     PeFields pe{};
     isPe_ = FindPeFields(fields, pe);
     if (isPe_) {
+        checkSumOffset_ = pe.checkSumOffset;
         excluded_.push_back({pe.checkSumOffset, pe.checkSumOffset + 4});
         excluded_.push_back(
             {pe.certificateEntryOffset, pe.certificateEntryOffset + kDirectoryEntrySize});
@@ -193,6 +194,7 @@ ImageDigestResult ImageDigester::Finish() {
     result.isPe = isPe_;
     result.hasCertificates = certificates_.end != 0;
     result.slotOffset = slot_.begin;
+    result.checkSumOffset = checkSumOffset_;
     result.storedDigest = storedDigest_;
     result.digest = sha_.Finish();
     if (markerCount_ == 0) {

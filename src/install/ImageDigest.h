@@ -36,9 +36,10 @@ struct ImageDigestResult {
     ImageStatus status = ImageStatus::NoMarker;
     bool isPe = false;
     bool hasCertificates = false;
-    std::uint64_t slotOffset = 0; // meaningful unless the marker is missing
-    Sha256Digest digest{};        // computed over the file
-    Sha256Digest storedDigest{};  // what the slot holds
+    std::uint64_t slotOffset = 0;     // meaningful unless the marker is missing
+    std::uint64_t checkSumOffset = 0; // the optional header's CheckSum, when isPe
+    Sha256Digest digest{};            // computed over the file
+    Sha256Digest storedDigest{};      // what the slot holds
 };
 
 // True when the image is well formed, stamped, and its slot holds its digest.
@@ -75,6 +76,7 @@ private:
     std::vector<Range> excluded_;
     Range certificates_{0, 0};
     bool isPe_ = false;
+    std::uint64_t checkSumOffset_ = 0;
     Sha256Digest storedDigest_{};
 };
 

@@ -5,9 +5,13 @@
                              each of them a KnownDLL (loaded from System32 whatever the folder)
   check_pe.py --win2000 EXE  no imported function that Windows 2000 lacks (the loader would
                              refuse to start the program)
+  check_pe.py --time-stamp EXE
+                             the PE header's time stamp is SOURCE_DATE_EPOCH when that is set,
+                             else 0: a build time would make two builds of one commit differ
 """
 import os
 import re
+import struct
 import subprocess
 import sys
 
@@ -92,22 +96,41 @@ def win2000_faults(table):
             if name in AFTER_WINDOWS_2000]
 
 
+def time_stamp_faults(path, expected):
+    with open(path, "rb") as image:
+        header = image.read(4096)
+    (pe_offset,) = struct.unpack_from("<I", header, 0x3C)
+    # TimeDateStamp follows the "PE\0\0" signature, the machine and the section count.
+    (stamp,) = struct.unpack_from("<I", header, pe_offset + 8)
+    if stamp == expected:
+        return []
+    return [f"time stamp is {stamp}, not {expected} (SOURCE_DATE_EPOCH, or 0 without it)"]
+
+
 def main(argv):
-    win2000 = "--win2000" in argv
-    paths = [a for a in argv if a != "--win2000"]
+    modes = {"--win2000", "--time-stamp"}
+    mode = next((a for a in argv if a in modes), None)
+    paths = [a for a in argv if a not in modes]
     if len(paths) != 1:
         print(__doc__)
         return 2
     if not os.path.isfile(paths[0]):
         print(f"FAIL {paths[0]}: no such file (build the windows preset first)")
         return 1
-    dump = objdump(paths[0])
-    table = imports(dump)
-    faults = win2000_faults(table) if win2000 else header_faults(dump) + import_faults(table)
+    if mode == "--time-stamp":
+        expected = int(os.environ.get("SOURCE_DATE_EPOCH", "0"))
+        faults = time_stamp_faults(paths[0], expected)
+        summary = f"time stamp {expected}"
+    else:
+        dump = objdump(paths[0])
+        table = imports(dump)
+        faults = (win2000_faults(table) if mode == "--win2000"
+                  else header_faults(dump) + import_faults(table))
+        summary = ", ".join(f"{d} ({len(n)})" for d, n in sorted(table.items()))
     for fault in faults:
         print(f"FAIL {paths[0]}: {fault}")
     if not faults:
-        print(f"ok {paths[0]}: " + ", ".join(f"{d} ({len(n)})" for d, n in sorted(table.items())))
+        print(f"ok {paths[0]}: {summary}")
     return 1 if faults else 0
 
 

@@ -92,6 +92,19 @@ TEST_F(SignedExe, SigningKeepsTheStampValid) {
     EXPECT_TRUE(IsIntact(result));
 }
 
+// How a vendor checks a signed release against a build of its commit: the signature removed, the
+// file must be the built one byte for byte, which needs the build's CheckSum to be right.
+TEST_F(SignedExe, RemovingTheSignatureGivesBackTheBuiltFile) {
+    const fs::path signedExe = scratch_.Path() / "release.exe";
+    stamp_tests::WriteBytes(signedExe, SignedCopy());
+    const fs::path stripped = scratch_.Path() / "stripped.exe";
+    const auto removed = RunCommand("osslsigncode remove-signature -in " + Quoted(signedExe) +
+                                        " -out " + Quoted(stripped),
+                                    scratch_.Path());
+    ASSERT_EQ(removed.exitCode, 0) << removed.output;
+    EXPECT_TRUE(ReadBytes(stripped) == ReadBytes(exe_)) << stripped << " differs from " << exe_;
+}
+
 TEST_F(SignedExe, AlteredAfterSigningFailsTheCheck) {
     std::string signedExe = SignedCopy();
     const std::size_t unsignedSize = ReadBytes(exe_).size();

@@ -45,6 +45,22 @@ void PadForSigning(std::vector<std::uint8_t>& image) {
                  kCertificateAlignment);
 }
 
+// Writes the PE checksum as linkers and signing tools compute it: the file's 16-bit words, with
+// the CheckSum field as zero, summed with the carry folded back in, plus the file's size.
+void SetPeCheckSum(std::vector<std::uint8_t>& image, std::size_t checkSumOffset) {
+    std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(checkSumOffset), 4, std::uint8_t{0});
+    std::uint32_t sum = 0;
+    for (std::size_t at = 0; at < image.size(); at += 2) {
+        const std::uint32_t high = at + 1 < image.size() ? image[at + 1] : 0U;
+        sum += image[at] | high << 8;
+        sum = (sum & 0xFFFFU) + (sum >> 16);
+    }
+    const std::uint32_t checkSum = sum + static_cast<std::uint32_t>(image.size());
+    for (std::size_t i = 0; i < 4; ++i) {
+        image[checkSumOffset + i] = static_cast<std::uint8_t>(checkSum >> (8 * i));
+    }
+}
+
 // Why the image cannot be stamped, or empty when it can.
 std::string Refusal(const ImageDigestResult& result) {
     switch (result.status) {
@@ -90,6 +106,12 @@ int main(int argc, char** argv) {
     }
     std::copy(result.digest.begin(), result.digest.end(),
               bytes.begin() + static_cast<std::ptrdiff_t>(result.slotOffset));
+    // The linker's checksum no longer fits the stamped file. Set right, it is also what removing
+    // a signature later writes, so the unsigned file can be compared with the build's byte for
+    // byte. The digest leaves the field out.
+    if (result.isPe) {
+        SetPeCheckSum(bytes, static_cast<std::size_t>(result.checkSumOffset));
+    }
     if (!WriteImage(path, bytes)) {
         std::cerr << "zelm_stamp: cannot write " << path << "\n";
         return 1;
