@@ -414,6 +414,20 @@ SCENARIOS = [
         "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0),
     },
     {
+        # ComSpec can be set for the user without elevation (HKCU\Environment); the elevated
+        # updater starts the system folder's cmd.exe instead of what it names: the host here.
+        "name": "planted_comspec_not_run",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY + [
+            ("HKCU\\Environment", "ComSpec", "REG_SZ", "{host}zelm.exe")],
+        "host": {"bank": {"version": 4, "size": 100}},
+        "args": ["modest"],
+        "answers": [],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0, ver_run=True),
+    },
+    {
         # What scripts/demo.sh shows: an interactive update that starts the host, then a quiet
         # update of the running host that closes it, rewrites the bank and starts it again.
         "name": "demo",
