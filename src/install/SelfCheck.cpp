@@ -30,11 +30,15 @@ StampMarker OwnMarker() {
     return marker;
 }
 
-// The path this process was started from, however long; empty when Windows cannot tell.
-std::string OwnModulePath() {
+using WideString = std::basic_string<os::WCHAR>;
+
+// The path this process was started from, however long; empty when Windows cannot tell. Wide,
+// because a folder named in another script than the ANSI code page's (a user's name, say) has
+// no ANSI spelling that opens it.
+WideString OwnModulePath() {
     for (os::DWORD capacity = os::MAX_PATH; capacity <= 2 * kLongestPath; capacity *= 2) {
-        std::string path(capacity, '\0');
-        const os::DWORD length = os::GetModuleFileNameA(nullptr, path.data(), capacity);
+        WideString path(capacity, os::WCHAR{});
+        const os::DWORD length = os::GetModuleFileNameW(nullptr, path.data(), capacity);
         if (length == 0) {
             return {};
         }
@@ -62,12 +66,12 @@ bool DigestFile(os::HANDLE file, ImageDigester& digester) {
 
 // The digest of the own executable; nothing when the file cannot be opened or read.
 std::optional<ImageDigestResult> DigestOwnImage() {
-    const std::string path = OwnModulePath();
+    const WideString path = OwnModulePath();
     if (path.empty()) {
         return std::nullopt;
     }
     const os::ScopedFileHandle file(
-        os::CreateFileA(path.c_str(), os::GENERIC_READ, os::FILE_SHARE_READ | os::FILE_SHARE_WRITE,
+        os::CreateFileW(path.c_str(), os::GENERIC_READ, os::FILE_SHARE_READ | os::FILE_SHARE_WRITE,
                         nullptr, os::OPEN_EXISTING, os::FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
         return std::nullopt;

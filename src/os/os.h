@@ -41,6 +41,11 @@ using LANGID = WORD;
 using REGSAM = DWORD;
 using LONGLONG = std::int64_t;
 using WPARAM = std::uintptr_t;
+#if defined(_WIN32)
+using WCHAR = wchar_t; // UTF-16 on Windows
+#else
+using WCHAR = char16_t;
+#endif
 using LPARAM = std::intptr_t;
 
 struct HKEY__;
@@ -160,6 +165,7 @@ constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_INVALID_NAME = 123;
 constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
@@ -287,6 +293,11 @@ BOOL SetCurrentDirectoryA(const char* path);
 
 // The own module and its resources (kernel32). A null module is the updater's own executable.
 DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size);
+// The wide forms, for the own file only: its path may hold characters that the ANSI code page
+// cannot express (GetModuleFileNameA gives "?" for them, which no file name can contain).
+DWORD GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size);
+HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode, void* security,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 HMODULE GetModuleHandleA(const char* moduleName);
 FARPROC GetProcAddress(HMODULE module, const char* procName);
 HRSRC FindResourceA(HMODULE module, const char* name, const char* type);

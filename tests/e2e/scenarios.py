@@ -414,6 +414,20 @@ SCENARIOS = [
         "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0),
     },
     {
+        # A folder name that the ANSI code page (1252 here) cannot spell: the self-check opens
+        # the updater by its wide name.
+        "name": "updater_in_non_ansi_folder",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": {"version": 4, "size": 100}},
+        "updater": {"folder": "C:\\Users\\用户\\Downloads\\"},
+        "args": ["modest"],
+        "answers": [],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0),
+    },
+    {
         # ComSpec can be set for the user without elevation (HKCU\Environment); the elevated
         # updater starts the system folder's cmd.exe instead of what it names: the host here.
         "name": "planted_comspec_not_run",

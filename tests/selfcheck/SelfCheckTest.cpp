@@ -181,6 +181,14 @@ TEST_F(SelfCheck, OwnPathLongerThanMaxPathIsTakenWhole) {
     EXPECT_TRUE(sim::Boxes().empty());
 }
 
+// A user folder in another script than the ANSI code page's: its ANSI name holds "?".
+TEST_F(SelfCheck, OwnPathOutsideTheAnsiCodePageIsOpenedByItsWideName) {
+    sim::PutFile("C:\\Users\\用户\\Downloads\\ZelmSoundUpdate.exe", image_.bytes);
+    sim::SetOwnModulePathW(u"C:\\Users\\用户\\Downloads\\ZelmSoundUpdate.exe");
+    EXPECT_TRUE(VerifyInstaller());
+    EXPECT_TRUE(sim::Boxes().empty());
+}
+
 TEST_F(SelfCheck, UpdaterHeldOpenElsewhereIsStillRead) {
     const int hold = sim::HoldFile(kOwnPath, os::FILE_SHARE_READ | os::FILE_SHARE_WRITE);
     EXPECT_TRUE(VerifyInstaller());

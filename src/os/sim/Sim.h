@@ -210,6 +210,11 @@ DllSearch DllSearchState();
 
 // The updater's own executable: its path (a file in the simulated disk) and its resources.
 void SetOwnModulePath(const std::string& winPath);
+// A path that may hold characters the ANSI code page lacks: GetModuleFileNameA gives "?" for each
+// character above U+00FF, GetModuleFileNameW the path itself. On the simulated disk such a
+// character stands as its UTF-8 bytes (so PutFile("C:\\用户\\x.exe") lays out
+// u"C:\\用户\\x.exe"), and so does it in every wide name given to CreateFileW.
+void SetOwnModulePathW(const std::u16string& winPath);
 void AddResource(const std::string& type, const std::string& name, const std::string& bytes);
 
 } // namespace os::sim

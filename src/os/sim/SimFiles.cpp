@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -225,6 +226,9 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, v
     if (Faulted(Call::CreateFile, {PathText(fileName)}, error)) {
         return Fail(error, INVALID_HANDLE_VALUE);
     }
+    if (fileName != nullptr && std::strpbrk(fileName, "?*") != nullptr) {
+        return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    }
     const auto path = ParseWinPath(fileName);
     if (!path) {
         return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
@@ -251,6 +255,28 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, v
         existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
     SetError(reportsExisting ? ERROR_ALREADY_EXISTS : NO_ERROR);
     return handle;
+}
+
+// Characters up to U+00FF stand for the ANSI bytes of the same value, all others for their UTF-8
+// bytes (see SetOwnModulePathW).
+HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode, void* security,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+    std::string name;
+    for (const WCHAR* c = fileName; c != nullptr && *c != 0; ++c) {
+        const char32_t code = *c;
+        if (code <= 0xFF) {
+            name += static_cast<char>(code);
+        } else if (code < 0x800) {
+            name += static_cast<char>(0xC0 | (code >> 6));
+            name += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            name += static_cast<char>(0xE0 | (code >> 12));
+            name += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            name += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return CreateFileA(fileName != nullptr ? name.c_str() : nullptr, desiredAccess, shareMode,
+                       security, creationDisposition, flagsAndAttributes, templateFile);
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,

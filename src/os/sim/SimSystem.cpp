@@ -165,6 +165,16 @@ DllSearch DllSearchState() {
 
 void SetOwnModulePath(const std::string& winPath) {
     TheWorld().ownModulePath = winPath;
+    TheWorld().ownModulePathW.clear();
+}
+
+void SetOwnModulePathW(const std::u16string& winPath) {
+    std::string ansi;
+    for (const char16_t c : winPath) {
+        ansi += c <= 0xFF ? static_cast<char>(c) : '?';
+    }
+    TheWorld().ownModulePath = ansi;
+    TheWorld().ownModulePathW = winPath;
 }
 
 void AddResource(const std::string& type, const std::string& name, const std::string& bytes) {
@@ -282,12 +292,23 @@ BOOL OemToCharBuffA(const char* source, char* destination, DWORD length) {
     return 1;
 }
 
-DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
-    const World& world = TheWorld();
+namespace {
+
+std::u16string Widened(const std::string& ansi) {
+    std::u16string wide;
+    for (const char c : ansi) {
+        wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+    }
+    return wide;
+}
+
+template <class Char>
+DWORD ModuleFileName(HMODULE module, Char* fileName, DWORD size,
+                     const std::basic_string<Char>& ownPath,
+                     const std::basic_string<Char>& kernel32Path) {
     const bool own = IsOwnModule(module);
-    const std::string path = own ? world.ownModulePath : kKernel32Path;
     DWORD error = 0;
-    if (Faulted(Call::GetModuleFileName, {path}, error)) {
+    if (Faulted(Call::GetModuleFileName, {own ? TheWorld().ownModulePath : kKernel32Path}, error)) {
         SetError(error);
         return 0;
     }
@@ -295,18 +316,33 @@ DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
         SetError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
+    const std::basic_string<Char>& path = own ? ownPath : kernel32Path;
     const auto length = static_cast<DWORD>(path.size());
     if (size > length) {
-        std::memcpy(fileName, path.c_str(), path.size() + 1);
+        std::copy(path.c_str(), path.c_str() + path.size() + 1, fileName);
         return length;
     }
     // Too small: as much as fits, still terminated, and the buffer's size as result.
     if (size > 0) {
-        std::memcpy(fileName, path.data(), size - 1);
-        fileName[size - 1] = '\0';
+        std::copy(path.data(), path.data() + size - 1, fileName);
+        fileName[size - 1] = Char{};
     }
     SetError(ERROR_INSUFFICIENT_BUFFER);
     return size;
+}
+
+} // namespace
+
+DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
+    return ModuleFileName<char>(module, fileName, size, TheWorld().ownModulePath, kKernel32Path);
+}
+
+DWORD GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size) {
+    const World& world = TheWorld();
+    return ModuleFileName<char16_t>(module, fileName, size,
+                                    world.ownModulePathW.empty() ? Widened(world.ownModulePath)
+                                                                 : world.ownModulePathW,
+                                    Widened(kKernel32Path));
 }
 
 HMODULE GetModuleHandleA(const char* moduleName) {

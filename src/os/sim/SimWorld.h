@@ -184,6 +184,8 @@ struct World {
     bool dllSearchFunctions = true;
     DllSearch dllSearch{};
     std::string ownModulePath = "C:\\Users\\user\\Downloads\\ZelmSoundUpdate.exe";
+    std::u16string
+        ownModulePathW; // when set, the path itself, of which ownModulePath is the ANSI form
     std::vector<std::unique_ptr<Resource>> resources; // stable addresses for LockResource
 };
 

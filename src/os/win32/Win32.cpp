@@ -29,6 +29,7 @@
     X(ERROR_INVALID_PARAMETER)                                                                     \
     X(ERROR_DISK_FULL)                                                                             \
     X(ERROR_INSUFFICIENT_BUFFER)                                                                   \
+    X(ERROR_INVALID_NAME)                                                                          \
     X(ERROR_PROC_NOT_FOUND)                                                                        \
     X(ERROR_ALREADY_EXISTS)                                                                        \
     X(ERROR_ENVVAR_NOT_FOUND)                                                                      \
@@ -332,6 +333,17 @@ BOOL SetCurrentDirectoryA(const char* path) {
 
 DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
     return ::GetModuleFileNameA(Native(module), fileName, size);
+}
+
+DWORD GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size) {
+    return ::GetModuleFileNameW(Native(module), fileName, size);
+}
+
+HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode, void* security,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+    return ::CreateFileW(fileName, desiredAccess, shareMode,
+                         static_cast<LPSECURITY_ATTRIBUTES>(security), creationDisposition,
+                         flagsAndAttributes, templateFile);
 }
 
 HMODULE GetModuleHandleA(const char* moduleName) {
