@@ -145,7 +145,11 @@ bool UserWantsHostStarted() {
     return Ask(done + "\r\n\r\n" + GetLangText("asktorun"), caption);
 }
 
-// Elevated, and often started from a Downloads folder: never load a DLL planted beside us.
+// Elevated, and often started from a Downloads folder, where anyone may have put a DLL. With
+// SetDefaultDllDirectories (Windows 8, or 7 and Vista with KB2533623) every later load by name
+// searches System32 only. Without it, SetDllDirectoryA("") (itself missing before XP SP1) only
+// drops the current folder: the updater's own folder is still searched first for a DLL that
+// system code loads by name and that is not a KnownDLL. Our own imports are all KnownDLLs.
 void RestrictDllSearch() {
     const auto setDefaultDllDirectories = reinterpret_cast<os::SetDefaultDllDirectoriesFn>(
         os::GetProcAddress(os::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories"));
