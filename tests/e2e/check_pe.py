@@ -13,7 +13,9 @@ import sys
 
 OBJDUMP = "i686-w64-mingw32-objdump"
 
-ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
+# user32 and shell32 are loaded from the system folder on first use (src/os/win32), so that a quiet
+# update loads neither; importing either would load it, and user32 with it, at every start.
+ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
 
 # HKLM\System\CurrentControlSet\Control\Session Manager\KnownDLLs on Windows 2000 to 10: DLLs
 # that Windows always maps from System32, so a DLL planted next to the updater is never loaded.
