@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks the PE image of ZelmSoundUpdate.exe with i686-w64-mingw32-objdump -p.
 
-  check_pe.py EXE            32-bit i386 PE, GUI subsystem, imports from allowed system DLLs only,
-                             each of them a KnownDLL (loaded from System32 whatever the folder)
+  check_pe.py EXE            32-bit i386 PE, GUI subsystem, sections page-aligned in the file,
+                             imports from allowed system DLLs only, each of them a KnownDLL
+                             (loaded from System32 whatever the folder)
   check_pe.py --win2000 EXE  no imported function that Windows 2000 lacks (the loader would
                              refuse to start the program)
 """
@@ -73,6 +74,9 @@ def header_faults(dump):
         faults.append("not PE32")
     if not re.search(r"^Subsystem\s+00000002\s+\(Windows GUI\)", dump, re.M):
         faults.append("subsystem is not Windows GUI (2)")
+    if not re.search(r"^FileAlignment\s+00001000$", dump, re.M):
+        faults.append("FileAlignment is not 4096: sections off page boundaries in the file "
+                      "cannot be mapped from it")
     return faults
 
 
