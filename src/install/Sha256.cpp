@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__i386__) || defined(__x86_64__)
+#define ZELM_SHA_EXTENSIONS 1
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 namespace {
 
 constexpr std::array<std::uint32_t, 64> kRoundConstants = {
@@ -87,7 +93,118 @@ void CompressBlocks(std::array<std::uint32_t, 8>& state, const std::uint8_t* dat
     }
 }
 
+#ifdef ZELM_SHA_EXTENSIONS
+
+// Only these functions may use the SHA extensions: the rest of the program stays plain i686 and
+// runs on processors without them. The target needs SSSE3 and SSE 4.1 for the byte shuffle and
+// the blend; they use the XMM registers only, which every Windows since 2000 saves.
+#define ZELM_SHA_TARGET __attribute__((target("sha,sse4.1,ssse3")))
+
+ZELM_SHA_TARGET inline __m128i LoadWords(const std::uint8_t* p) {
+    const __m128i bigEndian = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), bigEndian);
+}
+
+// Four rounds on the state halves ABEF and CDGH with the schedule words first..first+3.
+ZELM_SHA_TARGET inline void FourRounds(__m128i& abef, __m128i& cdgh, __m128i words,
+                                       std::size_t first) {
+    const __m128i sums = _mm_add_epi32(
+        words, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&kRoundConstants[first])));
+    cdgh = _mm_sha256rnds2_epu32(cdgh, abef, sums);
+    abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(sums, 0x0E));
+}
+
+// The next four schedule words from the sixteen before them, oldest first.
+ZELM_SHA_TARGET inline __m128i NextWords(__m128i w0, __m128i w1, __m128i w2, __m128i w3) {
+    const __m128i partial = _mm_add_epi32(_mm_sha256msg1_epu32(w0, w1), _mm_alignr_epi8(w3, w2, 4));
+    return _mm_sha256msg2_epu32(partial, w3);
+}
+
+// The 32-bit Windows ABI keeps the stack 4-byte aligned only; spilled XMM values need 16.
+ZELM_SHA_TARGET __attribute__((force_align_arg_pointer)) void
+CompressBlocksWithShaExtensions(std::array<std::uint32_t, 8>& state, const std::uint8_t* data,
+                                std::size_t blockCount) {
+    // The instructions keep the state as ABEF and CDGH (A in the highest lane).
+    const __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));
+    const __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4]));
+    const __m128i cdab = _mm_shuffle_epi32(dcba, 0xB1);
+    const __m128i efgh = _mm_shuffle_epi32(hgfe, 0x1B);
+    __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+    __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+    for (; blockCount != 0; --blockCount, data += 64) {
+        const __m128i abefBefore = abef;
+        const __m128i cdghBefore = cdgh;
+        __m128i w0 = LoadWords(data);
+        __m128i w1 = LoadWords(data + 16);
+        __m128i w2 = LoadWords(data + 32);
+        __m128i w3 = LoadWords(data + 48);
+        FourRounds(abef, cdgh, w0, 0);
+        FourRounds(abef, cdgh, w1, 4);
+        FourRounds(abef, cdgh, w2, 8);
+        FourRounds(abef, cdgh, w3, 12);
+        for (std::size_t first = 16; first < 64; first += 16) {
+            w0 = NextWords(w0, w1, w2, w3);
+            FourRounds(abef, cdgh, w0, first);
+            w1 = NextWords(w1, w2, w3, w0);
+            FourRounds(abef, cdgh, w1, first + 4);
+            w2 = NextWords(w2, w3, w0, w1);
+            FourRounds(abef, cdgh, w2, first + 8);
+            w3 = NextWords(w3, w0, w1, w2);
+            FourRounds(abef, cdgh, w3, first + 12);
+        }
+        abef = _mm_add_epi32(abef, abefBefore);
+        cdgh = _mm_add_epi32(cdgh, cdghBefore);
+    }
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+bool ProcessorHasShaExtensions() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & bit_SSSE3) == 0 ||
+        (ecx & bit_SSE4_1) == 0) {
+        return false;
+    }
+    return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0 && (ebx & bit_SHA) != 0;
+}
+
+#else
+
+bool ProcessorHasShaExtensions() {
+    return false;
+}
+
+#endif
+
+// Chosen once, before main; zero (the portable engine) for anything hashed even earlier.
+Sha256Engine engineInUse = FastestSha256Engine();
+
+void Compress(std::array<std::uint32_t, 8>& state, const std::uint8_t* data,
+              std::size_t blockCount) {
+#ifdef ZELM_SHA_EXTENSIONS
+    if (engineInUse == Sha256Engine::ShaExtensions) {
+        CompressBlocksWithShaExtensions(state, data, blockCount);
+        return;
+    }
+#endif
+    CompressBlocks(state, data, blockCount);
+}
+
 } // namespace
+
+Sha256Engine FastestSha256Engine() {
+    return ProcessorHasShaExtensions() ? Sha256Engine::ShaExtensions : Sha256Engine::Portable;
+}
+
+bool UseSha256Engine(Sha256Engine engine) {
+    if (engine == Sha256Engine::ShaExtensions && !ProcessorHasShaExtensions()) {
+        return false;
+    }
+    engineInUse = engine;
+    return true;
+}
 
 Sha256::Sha256() : state_(kInitialState) {}
 
@@ -102,11 +219,11 @@ void Sha256::Update(const std::uint8_t* data, std::size_t size) {
         if (pendingSize_ < pending_.size()) {
             return;
         }
-        CompressBlocks(state_, pending_.data(), 1);
+        Compress(state_, pending_.data(), 1);
         pendingSize_ = 0;
     }
     const std::size_t wholeBlocks = size / 64;
-    CompressBlocks(state_, data, wholeBlocks);
+    Compress(state_, data, wholeBlocks);
     data += wholeBlocks * 64;
     size -= wholeBlocks * 64;
     std::memcpy(pending_.data(), data, size);

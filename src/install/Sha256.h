@@ -25,5 +25,16 @@ private:
     std::uint64_t totalSize_ = 0;
 };
 
+// The block function behind every Sha256. Both give the same digests; the SHA extensions are the
+// faster one and need a processor that has them (x86 from about 2016 on), so older machines,
+// Windows 2000 and XP among them, run the portable one.
+enum class Sha256Engine { Portable, ShaExtensions };
+
+// The fastest engine this processor runs; the one in use unless UseSha256Engine chose another.
+Sha256Engine FastestSha256Engine();
+// For tests and benchmarks that compare the engines: makes `engine` the one in use and returns
+// true, or returns false and changes nothing when the processor cannot run it.
+bool UseSha256Engine(Sha256Engine engine);
+
 // Lower-case hexadecimal, for messages and test expectations.
 std::string ToHex(const Sha256Digest& digest);

@@ -327,7 +327,9 @@ LCID GetUserDefaultLCID();
 BOOL QueryPerformanceCounter(LONGLONG* count);
 DWORD GetTickCount();
 
-// User interface (user32).
+// User interface (user32) and shell (shell32). The real layer loads each DLL from the system folder
+// on the first call into it, so a run that calls none of these loads neither; where the DLL cannot
+// be loaded, the call fails as it would in Windows.
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 int MessageBoxExA(HWND owner, const char* text, const char* caption, UINT type, WORD languageId);
 HWND FindWindowA(const char* className, const char* windowName);
@@ -335,7 +337,8 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int GetSystemMetrics(int index);
 BOOL OemToCharBuffA(const char* source, char* destination, DWORD length);
 
-// Shell (shell32).
+// Answered as IsUserAnAdmin answers it, by CheckTokenMembership with the Administrators group
+// (advapi32), so that this check, made at every start, loads no shell32.
 BOOL IsUserAnAdmin();
 HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,
                         const char* directory, int showCommand);

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks the PE image of ZelmSoundUpdate.exe with i686-w64-mingw32-objdump -p.
 
-  check_pe.py EXE            32-bit i386 PE, GUI subsystem, imports from allowed system DLLs only,
-                             each of them a KnownDLL (loaded from System32 whatever the folder)
+  check_pe.py EXE            32-bit i386 PE, GUI subsystem, sections page-aligned in the file,
+                             imports from allowed system DLLs only, each of them a KnownDLL
+                             (loaded from System32 whatever the folder)
   check_pe.py --win2000 EXE  no imported function that Windows 2000 lacks (the loader would
                              refuse to start the program)
   check_pe.py --time-stamp EXE
@@ -17,7 +18,9 @@ import sys
 
 OBJDUMP = "i686-w64-mingw32-objdump"
 
-ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
+# user32 and shell32 are loaded from the system folder on first use (src/os/win32), so that a quiet
+# update loads neither; importing either would load it, and user32 with it, at every start.
+ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
 
 # HKLM\System\CurrentControlSet\Control\Session Manager\KnownDLLs on Windows 2000 to 10: DLLs
 # that Windows always maps from System32, so a DLL planted next to the updater is never loaded.
@@ -75,6 +78,9 @@ def header_faults(dump):
         faults.append("not PE32")
     if not re.search(r"^Subsystem\s+00000002\s+\(Windows GUI\)", dump, re.M):
         faults.append("subsystem is not Windows GUI (2)")
+    if not re.search(r"^FileAlignment\s+00001000$", dump, re.M):
+        faults.append("FileAlignment is not 4096: sections off page boundaries in the file "
+                      "cannot be mapped from it")
     return faults
 
 

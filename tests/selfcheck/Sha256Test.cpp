@@ -1,4 +1,5 @@
 #include "install/Sha256.h"
+#include "selfcheck/Sha256Engines.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +11,11 @@ Sha256Digest HashOf(const std::string& text) {
     return Sha256::Of(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
+class Sha256OnEachEngine : public OnEachSha256Engine {};
+ZELM_ON_EACH_SHA256_ENGINE(Sha256OnEachEngine);
+
 // Published digests (FIPS 180 examples) and lengths around the padding boundary.
-TEST(Sha256, KnownDigests) {
+TEST_P(Sha256OnEachEngine, KnownDigests) {
     const struct {
         std::string message;
         const char* digest;
@@ -33,13 +37,13 @@ TEST(Sha256, KnownDigests) {
     }
 }
 
-TEST(Sha256, MillionLetters) {
+TEST_P(Sha256OnEachEngine, MillionLetters) {
     EXPECT_EQ(ToHex(HashOf(std::string(1000000, 'a'))),
               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 // Pieces that start and end anywhere inside a block give the digest of the whole.
-TEST(Sha256, PiecesOfAnySizeGiveTheSameDigest) {
+TEST_P(Sha256OnEachEngine, PiecesOfAnySizeGiveTheSameDigest) {
     std::string message;
     for (int i = 0; i < 1000; ++i) {
         message += static_cast<char>(i * 7 + i / 13);

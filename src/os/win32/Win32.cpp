@@ -6,6 +6,7 @@
 #include "os/os.h"
 
 #include <cstddef>
+#include <string>
 
 // Every numeric constant of os.h, captured before <windows.h> turns these names into macros, so
 // that each can be checked against the real value below.
@@ -229,6 +230,88 @@ template <class Function> Function Kernel32Function(const char* name) {
     return reinterpret_cast<Function>(
         reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, name)));
 }
+
+// A system DLL, loaded on first use and only from the system folder: with
+// LOAD_LIBRARY_SEARCH_SYSTEM32 where LoadLibraryEx knows that flag (Windows 8, or Vista and 7 with
+// the update that also brought AddDllDirectory), otherwise by its full path. Never by a bare name,
+// which the DLL search could find in the updater's own folder. Once loaded it stays for the life
+// of the process, as an imported DLL would, because the functions taken from it are kept.
+class SystemDll {
+public:
+    explicit constexpr SystemDll(const char* fileName) : fileName_(fileName) {}
+
+    // Null, with the loader's last error, when the DLL cannot be loaded.
+    ::HMODULE Module() {
+        if (module_ == nullptr) {
+            module_ = Load();
+        }
+        return module_;
+    }
+
+private:
+    ::HMODULE Load() const {
+        if (Kernel32Function<void (*)()>("AddDllDirectory") != nullptr) {
+            return ::LoadLibraryExA(fileName_, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        }
+        std::string path(MAX_PATH, '\0');
+        const ::UINT length = ::GetSystemDirectoryA(path.data(), MAX_PATH);
+        if (length == 0) {
+            return nullptr;
+        }
+        if (length >= MAX_PATH) {
+            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return nullptr;
+        }
+        path.resize(length);
+        if (path.back() != '\\') {
+            path += '\\';
+        }
+        path += fileName_;
+        // With a full path this flag makes the DLL's own dependencies come from its folder too.
+        return ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+
+    const char* fileName_;
+    ::HMODULE module_ = nullptr;
+};
+
+// A function of a system DLL, looked up on its first call and kept. `name` is the exported name,
+// or an ordinal as MAKEINTRESOURCEA makes it. `Function` is the declared type (decltype of the
+// function's address), so the calling convention is the one <windows.h> gives each processor.
+template <class Function> class SystemFunction {
+public:
+    constexpr SystemFunction(SystemDll& dll, const char* name) : dll_(dll), name_(name) {}
+
+    // Null, with the last error set, when the DLL or the function cannot be had.
+    Function Get() {
+        if (function_ == nullptr) {
+            const ::HMODULE module = dll_.Module();
+            if (module != nullptr) {
+                function_ = reinterpret_cast<Function>(
+                    reinterpret_cast<void (*)()>(::GetProcAddress(module, name_)));
+            }
+        }
+        return function_;
+    }
+
+private:
+    SystemDll& dll_;
+    const char* name_;
+    Function function_ = nullptr;
+};
+
+// Loading user32 nearly doubles the start of a small program (measured under Wine), and shell32
+// brings user32 with it; so neither is imported, and a quiet update that shows no box, starts no
+// program and converts no "ver" text loads neither.
+SystemDll user32("user32.dll");
+SystemDll shell32("shell32.dll");
+SystemFunction<decltype(&::MessageBoxA)> messageBoxA(user32, "MessageBoxA");
+SystemFunction<decltype(&::MessageBoxExA)> messageBoxExA(user32, "MessageBoxExA");
+SystemFunction<decltype(&::FindWindowA)> findWindowA(user32, "FindWindowA");
+SystemFunction<decltype(&::PostMessageA)> postMessageA(user32, "PostMessageA");
+SystemFunction<decltype(&::GetSystemMetrics)> getSystemMetrics(user32, "GetSystemMetrics");
+SystemFunction<decltype(&::OemToCharBuffA)> oemToCharBuffA(user32, "OemToCharBuffA");
+SystemFunction<decltype(&::ShellExecuteA)> shellExecuteA(shell32, "ShellExecuteA");
 
 } // namespace
 
@@ -460,41 +543,67 @@ DWORD GetTickCount() {
 // ---- User interface
 // ------------------------------------------------------------------------------
 
+// Each fails as the real call does when user32 cannot be loaded: the same failure value, and the
+// loader's last error where the call sets one.
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
-    return ::MessageBoxA(Native(owner), text, caption, type);
+    const auto messageBox = messageBoxA.Get();
+    return messageBox != nullptr ? messageBox(Native(owner), text, caption, type) : 0;
 }
 
 int MessageBoxExA(HWND owner, const char* text, const char* caption, UINT type, WORD languageId) {
-    return ::MessageBoxExA(Native(owner), text, caption, type, languageId);
+    const auto messageBoxEx = messageBoxExA.Get();
+    return messageBoxEx != nullptr ? messageBoxEx(Native(owner), text, caption, type, languageId)
+                                   : 0;
 }
 
 HWND FindWindowA(const char* className, const char* windowName) {
-    return Ours(::FindWindowA(className, windowName));
+    const auto findWindow = findWindowA.Get();
+    return findWindow != nullptr ? Ours(findWindow(className, windowName)) : nullptr;
 }
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::PostMessageA(Native(window), message, wParam, lParam);
+    const auto postMessage = postMessageA.Get();
+    return postMessage != nullptr ? postMessage(Native(window), message, wParam, lParam) : FALSE;
 }
 
 int GetSystemMetrics(int index) {
-    return ::GetSystemMetrics(index);
+    const auto getMetrics = getSystemMetrics.Get();
+    return getMetrics != nullptr ? getMetrics(index) : 0;
 }
 
+// Left unconverted when user32 cannot be loaded.
 BOOL OemToCharBuffA(const char* source, char* destination, DWORD length) {
-    return ::OemToCharBuffA(source, destination, length);
+    const auto oemToCharBuff = oemToCharBuffA.Get();
+    return oemToCharBuff != nullptr ? oemToCharBuff(source, destination, length) : FALSE;
 }
 
 // ---- Shell
 // ---------------------------------------------------------------------------------------
 
+// IsUserAnAdmin is CheckTokenMembership with the Administrators group, and Microsoft advises
+// calling that directly. It is in advapi32, which the registry calls load anyway, since Windows
+// 2000, so the check that every run makes loads no shell32.
 BOOL IsUserAnAdmin() {
-    return ::IsUserAnAdmin();
+    ::SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    ::PSID administrators = nullptr;
+    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+        return FALSE;
+    }
+    ::BOOL member = FALSE;
+    const ::BOOL checked = ::CheckTokenMembership(nullptr, administrators, &member);
+    ::FreeSid(administrators);
+    return checked && member;
 }
 
+// A shell32 that cannot be loaded gives the shell's own error value for a missing DLL.
 HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,
                         const char* directory, int showCommand) {
-    return Ours(
-        ::ShellExecuteA(Native(owner), operation, file, parameters, directory, showCommand));
+    const auto shellExecute = shellExecuteA.Get();
+    if (shellExecute == nullptr) {
+        return reinterpret_cast<HINSTANCE>(static_cast<std::intptr_t>(SE_ERR_DLLNOTFOUND));
+    }
+    return Ours(shellExecute(Native(owner), operation, file, parameters, directory, showCommand));
 }
 
 } // namespace os

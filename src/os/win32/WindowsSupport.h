@@ -21,4 +21,3 @@
 #include <windows.h>
 
 #include <shellapi.h> // ShellExecuteA
-#include <shlobj.h>   // IsUserAnAdmin
