@@ -167,9 +167,26 @@ bool HostNotRunning() {
     return os::GetLastError() != os::ERROR_ALREADY_EXISTS;
 }
 
+// Vista and later, where the updater runs elevated through UAC.
+bool WindowsHasUac() {
+    os::OSVERSIONINFOEXA info{};
+    info.dwOSVersionInfoSize = os::kOsVersionInfoSize;
+    return os::GetVersionExA(&info) != 0 && info.dwPlatformId == os::VER_PLATFORM_WIN32_NT &&
+           info.dwMajorVersion >= 6;
+}
+
+// Started by the elevated updater, the alarm clock would run elevated too, from a folder that an
+// unelevated program can name ("TheLastRunFolder"). So where there is UAC the desktop's shell
+// starts it as the signed-in user, as installers start their program at the end. Without UAC,
+// or without a desktop shell to ask, ShellExecuteA starts it.
 void StartHost() {
     os::SetCurrentDirectoryA(Ctx.HostFolder.c_str());
     const std::string program = Ctx.HostFolder + Ctx.ProgName + ".exe";
+    if (WindowsHasUac() &&
+        os::DesktopShellExecute(program.c_str(), "", Ctx.HostFolder.c_str(), host::StartVerb,
+                                os::SW_SHOWNORMAL) == os::S_OK) {
+        return;
+    }
     os::ShellExecuteA(nullptr, host::StartVerb, program.c_str(), "", "", os::SW_SHOWNORMAL);
 }
 

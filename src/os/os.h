@@ -47,6 +47,7 @@ using WCHAR = wchar_t; // UTF-16 on Windows
 using WCHAR = char16_t;
 #endif
 using LPARAM = std::intptr_t;
+using HRESULT = LONG;
 
 struct HKEY__;
 struct HWND__;
@@ -261,6 +262,8 @@ constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
 
 // ---- Functions ---------------------------------------------------------------------------------
 
@@ -342,6 +345,12 @@ BOOL OemToCharBuffA(const char* source, char* destination, DWORD length);
 BOOL IsUserAnAdmin();
 HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,
                         const char* directory, int showCommand);
+// The shell of the signed-in user's desktop (Explorer), over COM: IShellWindows::FindWindowSW with
+// SWC_DESKTOP, then that shell's IShellDispatch2::ShellExecute. The program starts as the user,
+// unelevated, even from an elevated caller. S_OK, or the failing step's HRESULT (S_FALSE when no
+// desktop shell answers). The arguments are those of IShellDispatch2::ShellExecute, in its order.
+HRESULT DesktopShellExecute(const char* file, const char* parameters, const char* directory,
+                            const char* operation, int showCommand);
 
 // ---- Owners ------------------------------------------------------------------------------------
 

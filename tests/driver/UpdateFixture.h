@@ -184,14 +184,16 @@ protected:
         ExpectAllClosed();
     }
 
-    static void ExpectHostStarted() {
+    // Started once: through the desktop's shell (Windows 10 here), in the host folder.
+    static void ExpectHostStarted(bool viaDesktop = true) {
         ASSERT_EQ(sim::ShellExecutes().size(), 1u);
         const sim::ShellExecuteRecord& start = sim::ShellExecutes()[0];
+        EXPECT_EQ(start.viaDesktop, viaDesktop);
         EXPECT_FALSE(start.hasOwner);
         EXPECT_EQ(start.operation, "open");
         EXPECT_EQ(start.file, kHost + "Zelm.exe");
         EXPECT_EQ(start.parameters, "");
-        EXPECT_EQ(start.directory, "");
+        EXPECT_EQ(start.directory, viaDesktop ? kHost : "");
         EXPECT_EQ(start.showCommand, os::SW_SHOWNORMAL);
         EXPECT_EQ(start.currentDirectory + (start.currentDirectory.back() == '\\' ? "" : "\\"),
                   kHost);

@@ -142,6 +142,44 @@ TEST_F(UpdateSequence, QuietUpdateOfAHostThatNeverLetsGoReportsTheFailedInstall)
     EXPECT_GE(sim::Now(), 17u * 256u);
 }
 
+// The elevated updater starts the host as the signed-in user wherever there is UAC and a desktop
+// shell to ask; elsewhere ShellExecuteA starts it.
+TEST_F(UpdateSequence, HostStartsThroughTheDesktopShellWhereThereIsUac) {
+    const struct {
+        const char* what;
+        os::DWORD major, minor;
+        bool desktopShell;
+        bool desktopFails;
+        bool viaDesktop;
+    } cases[] = {
+        {"Windows 2000", 5, 0, true, false, false},
+        {"XP", 5, 1, true, false, false},
+        {"Vista", 6, 0, true, false, true},
+        {"10", 6, 2, true, false, true},
+        {"10 without Explorer", 6, 2, false, false, false},
+        {"10, the shell refusing", 6, 2, true, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        sim::Version version;
+        version.major = c.major;
+        version.minor = c.minor;
+        sim::SetVersion(version);
+        if (c.major == 5) { // 32-bit, so that the host's entries lie in the one registry view
+            sim::SetArchitecture(os::PROCESSOR_ARCHITECTURE_INTEL);
+            sim::SetMachine64(false);
+        }
+        sim::SetDesktopShell(c.desktopShell);
+        if (c.desktopFails) {
+            sim::FailCallsOn(sim::Call::DesktopShellExecute, "", 0x80004005);
+        }
+        sim::AnswerBoxes({os::IDYES, os::IDYES});
+        EXPECT_EQ(Run(), 0);
+        ExpectHostStarted(c.viaDesktop);
+    }
+}
+
 TEST_F(UpdateSequence, LastRunFolderOverridesTheUninstallEntry) {
     const std::string moved = "D:\\Apps\\Zelm\\";
     sim::PutFile(moved + "zelm.exe", "MZ");

@@ -328,6 +328,13 @@ def install_updater(wine, updater, paths):
     return folder + "ZelmSoundUpdate.exe"
 
 
+def updater_started_host(trace):
+    """Whether the updater's own process created the host (ShellExecuteA does; the desktop's
+    shell creates it in Explorer, outside the updater's trace)."""
+    text = trace.read_text(errors="replace") if trace.exists() else ""
+    return re.search(r'CreateProcessInternalW .*zelm\.exe', text, re.I) is not None
+
+
 def ver_captures(trace):
     """The output files of the "ver" commands that Wine's process trace shows being started."""
     text = trace.read_text(errors="replace") if trace.exists() else ""
@@ -510,7 +517,8 @@ def run_updater_once(wine, display, directory, paths, updater, folder, run, numb
     """One start of the updater, checked against run["expect"]; returns what was seen."""
     expect = run["expect"]
     before = HostState(folder) if folder else None
-    trace = directory / f"process-trace-{number}.log" if "ver_run" in expect else None
+    traced = "ver_run" in expect or "started_by" in expect
+    trace = directory / f"process-trace-{number}.log" if traced else None
     exit_code, boxes, shots = run_with_boxes(
         wine, display, directory / "screenshots" / f"run-{number}", f"{E2E_FOLDER}run-{number}\\",
         run["answers"], [updater, *run["args"]], trace)
@@ -519,7 +527,12 @@ def run_updater_once(wine, display, directory, paths, updater, folder, run, numb
     if "exit_code" in expect and exit_code != expect["exit_code"]:
         faults.append(f"exit code {exit_code}, expected {expect['exit_code']}")
     check_boxes(expect.get("boxes"), boxes, shots, faults)
-    if trace:
+    if "started_by" in expect:
+        report["started_by"] = "updater" if updater_started_host(trace) else "desktop shell"
+        if report["started_by"] != expect["started_by"]:
+            faults.append(f"the host was started by the {report['started_by']}, expected the "
+                          f"{expect['started_by']}")
+    if "ver_run" in expect:
         captures = ver_captures(trace)
         report["ver_run"] = bool(captures)
         if report["ver_run"] != expect["ver_run"]:

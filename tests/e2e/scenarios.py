@@ -27,6 +27,7 @@
 #               "host_starts": number of starts of the host by the program under test,
 #               "host_quits": number of times a running host quit during the run,
 #               "ver_run": whether the program ran "ver" through the command interpreter,
+#               "started_by": "desktop shell" (Explorer, unelevated) | "updater" (ShellExecuteA),
 #               "demo_results": [results boxdemo.exe got]}
 #   runs       updater only: [{"args", "answers", "expect"}, ...] run one after another in the
 #              same prefix, instead of the scenario's own args, answers and expect
@@ -214,10 +215,11 @@ SCENARIOS = [
         "host": {"bank": {"version": 4, "size": 3000}},
         "answers": ["yes", "yes"],
         "expect": dict(INSTALLED, exit_code=0, boxes=[EN["installask"], EN["installdone"]],
-                       host_starts=1, ver_run=False),
+                       host_starts=1, ver_run=False, started_by="desktop shell"),
     },
     {
         # The product must still start and update on Windows XP; wine64 offers only XP x64.
+        # Without UAC the updater starts the host itself.
         "name": "install_yes_yes_winxp",
         "program": "updater",
         "windows": "winxp",
@@ -227,7 +229,7 @@ SCENARIOS = [
         "host": {"bank": {"version": 4, "size": 3000}},
         "answers": ["yes", "yes"],
         "expect": dict(INSTALLED, exit_code=0, boxes=[EN["installask"], EN["installdone"]],
-                       host_starts=1, ver_run=False),
+                       host_starts=1, ver_run=False, started_by="updater"),
     },
     {
         "name": "install_russian_win7_running_host",

@@ -101,6 +101,7 @@ enum class Call {
     GetVersionEx,
     MessageBox,
     ShellExecute,
+    DesktopShellExecute,
     Count
 };
 // The n-th call (1-based, counted from Reset) of this kind fails with `error` (for calls that
@@ -172,12 +173,16 @@ struct ProcessRecord {
 const std::vector<ProcessRecord>& StartedProcesses();
 
 struct ShellExecuteRecord {
+    bool viaDesktop; // DesktopShellExecute rather than ShellExecuteA
     bool hasOwner;
     std::string operation, file, parameters, directory;
     int showCommand;
     std::string currentDirectory; // the process's current folder at the call
 };
-const std::vector<ShellExecuteRecord>& ShellExecutes();
+const std::vector<ShellExecuteRecord>& ShellExecutes(); // both ways, in order
+// Whether the desktop's shell runs (Explorer; it does after Reset), which DesktopShellExecute
+// needs: without it the call gives S_FALSE and starts nothing.
+void SetDesktopShell(bool running);
 std::string CurrentDirectory();
 
 // ---- System ------------------------------------------------------------------------------------

@@ -224,6 +224,10 @@ const std::vector<ShellExecuteRecord>& ShellExecutes() {
     return TheWorld().shellExecutes;
 }
 
+void SetDesktopShell(bool running) {
+    TheWorld().desktopShell = running;
+}
+
 const std::vector<Box>& Boxes() {
     return TheWorld().boxes;
 }
@@ -390,10 +394,26 @@ HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, con
         return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(error <= 32 ? error : 0));
     }
     World& world = TheWorld();
-    world.shellExecutes.push_back(
-        ShellExecuteRecord{owner != nullptr, TextOf(operation), TextOf(file), TextOf(parameters),
-                           TextOf(directory), showCommand, world.currentDirectory});
+    world.shellExecutes.push_back(ShellExecuteRecord{
+        false, owner != nullptr, TextOf(operation), TextOf(file), TextOf(parameters),
+        TextOf(directory), showCommand, world.currentDirectory});
     return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(42));
+}
+
+HRESULT DesktopShellExecute(const char* file, const char* parameters, const char* directory,
+                            const char* operation, int showCommand) {
+    DWORD error = 0;
+    if (Faulted(Call::DesktopShellExecute, {TextOf(file)}, error)) {
+        return static_cast<HRESULT>(error);
+    }
+    World& world = TheWorld();
+    if (!world.desktopShell) {
+        return S_FALSE;
+    }
+    world.shellExecutes.push_back(ShellExecuteRecord{true, false, TextOf(operation), TextOf(file),
+                                                     TextOf(parameters), TextOf(directory),
+                                                     showCommand, world.currentDirectory});
+    return S_OK;
 }
 
 } // namespace os

@@ -170,6 +170,7 @@ struct World {
     std::optional<std::string> verOutput;
     std::vector<ProcessRecord> processes;
     std::vector<ShellExecuteRecord> shellExecutes;
+    bool desktopShell = true;
     DWORD nextProcessId = 1000;
 
     // System.

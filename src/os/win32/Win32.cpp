@@ -115,7 +115,9 @@
     X(IDOK)                                                                                        \
     X(IDCANCEL)                                                                                    \
     X(IDYES)                                                                                       \
-    X(IDNO)
+    X(IDNO)                                                                                        \
+    X(S_OK)                                                                                        \
+    X(S_FALSE)
 
 namespace captured {
 #define ZELM_CAPTURE(name) constexpr auto name##_ = os::name;
@@ -312,6 +314,137 @@ SystemFunction<decltype(&::PostMessageA)> postMessageA(user32, "PostMessageA");
 SystemFunction<decltype(&::GetSystemMetrics)> getSystemMetrics(user32, "GetSystemMetrics");
 SystemFunction<decltype(&::OemToCharBuffA)> oemToCharBuffA(user32, "OemToCharBuffA");
 SystemFunction<decltype(&::ShellExecuteA)> shellExecuteA(shell32, "ShellExecuteA");
+// Windows 2000's shell32 may export IsUserAnAdmin by its ordinal only.
+SystemFunction<decltype(&::IsUserAnAdmin)> isUserAnAdmin(shell32, "IsUserAnAdmin");
+SystemFunction<decltype(&::IsUserAnAdmin)> isUserAnAdminByOrdinal(shell32, MAKEINTRESOURCEA(680));
+
+// COM, for starting a program through the desktop's shell; only a run that starts the host.
+SystemDll ole32("ole32.dll");
+SystemDll oleaut32("oleaut32.dll");
+SystemFunction<decltype(&::CoInitialize)> coInitialize(ole32, "CoInitialize");
+SystemFunction<decltype(&::CoUninitialize)> coUninitialize(ole32, "CoUninitialize");
+SystemFunction<decltype(&::CoCreateInstance)> coCreateInstance(ole32, "CoCreateInstance");
+SystemFunction<decltype(&::SysAllocString)> sysAllocString(oleaut32, "SysAllocString");
+SystemFunction<decltype(&::SysFreeString)> sysFreeString(oleaut32, "SysFreeString");
+
+// The Administrators group, asked of the process's token: what IsUserAnAdmin does.
+::BOOL InAdministratorsGroup() {
+    ::SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    ::PSID administrators = nullptr;
+    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+        return FALSE;
+    }
+    ::BOOL member = FALSE;
+    const ::BOOL checked = ::CheckTokenMembership(nullptr, administrators, &member);
+    ::FreeSid(administrators);
+    return checked && member;
+}
+
+// A COM interface pointer, released when it goes.
+template <class Interface> class ComPtr {
+public:
+    ComPtr() = default;
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ~ComPtr() {
+        if (p_ != nullptr) {
+            p_->Release();
+        }
+    }
+    Interface* operator->() const { return p_; }
+    Interface** receive() { return &p_; }
+    void** receiveVoid() { return reinterpret_cast<void**>(&p_); }
+
+private:
+    Interface* p_ = nullptr;
+};
+
+// A BSTR made from ANSI text, freed when it goes; null when it cannot be made.
+class ScopedBstr {
+public:
+    explicit ScopedBstr(const char* ansi) {
+        const int length = ::MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
+        if (length <= 0) {
+            return;
+        }
+        std::wstring wide(static_cast<std::size_t>(length), L'\0');
+        ::MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide.data(), length);
+        b_ = sysAllocString.Get()(wide.c_str());
+    }
+    ScopedBstr(const ScopedBstr&) = delete;
+    ScopedBstr& operator=(const ScopedBstr&) = delete;
+    ~ScopedBstr() { sysFreeString.Get()(b_); }
+    ::BSTR get() const { return b_; }
+    ::VARIANT AsVariant() const {
+        ::VARIANT v{};
+        v.vt = VT_BSTR;
+        v.bstrVal = b_;
+        return v;
+    }
+
+private:
+    ::BSTR b_ = nullptr;
+};
+
+// The desktop's IShellDispatch2, reached as installers reach it: the desktop window of
+// IShellWindows, its top-level browser, the active view's background object, its application.
+::HRESULT DesktopShellDispatch(ComPtr<::IShellDispatch2>& shell) {
+    ComPtr<::IShellWindows> windows;
+    ::HRESULT hr = coCreateInstance.Get()(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
+                                          IID_IShellWindows, windows.receiveVoid());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    ::VARIANT location{};
+    location.vt = VT_I4;
+    location.lVal = CSIDL_DESKTOP;
+    ::VARIANT noRoot{};
+    long window = 0;
+    ComPtr<::IDispatch> desktop;
+    hr = windows->FindWindowSW(&location, &noRoot, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH,
+                               desktop.receive());
+    if (hr != S_OK) {
+        return FAILED(hr) ? hr : S_FALSE; // S_FALSE: no desktop shell runs
+    }
+    ComPtr<::IServiceProvider> services;
+    ComPtr<::IShellBrowser> browser;
+    ComPtr<::IShellView> view;
+    ComPtr<::IDispatch> background;
+    ComPtr<::IShellFolderViewDual> folderView;
+    ComPtr<::IDispatch> application;
+    if (FAILED(hr = desktop->QueryInterface(IID_IServiceProvider, services.receiveVoid())) ||
+        FAILED(hr = services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+                                           browser.receiveVoid())) ||
+        FAILED(hr = browser->QueryActiveShellView(view.receive())) ||
+        FAILED(
+            hr = view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.receiveVoid())) ||
+        FAILED(
+            hr = background->QueryInterface(IID_IShellFolderViewDual, folderView.receiveVoid())) ||
+        FAILED(hr = folderView->get_Application(application.receive()))) {
+        return hr;
+    }
+    return application->QueryInterface(IID_IShellDispatch2, shell.receiveVoid());
+}
+
+::HRESULT DesktopShellExecuteInApartment(const char* file, const char* parameters,
+                                         const char* directory, const char* operation,
+                                         int showCommand) {
+    ComPtr<::IShellDispatch2> shell;
+    if (const ::HRESULT hr = DesktopShellDispatch(shell); hr != S_OK) {
+        return hr;
+    }
+    const ScopedBstr fileText(file), parametersText(parameters), directoryText(directory),
+        operationText(operation);
+    if (fileText.get() == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    ::VARIANT show{};
+    show.vt = VT_I4;
+    show.lVal = showCommand;
+    return shell->ShellExecute(fileText.get(), parametersText.AsVariant(),
+                               directoryText.AsVariant(), operationText.AsVariant(), show);
+}
 
 } // namespace
 
@@ -580,20 +713,15 @@ BOOL OemToCharBuffA(const char* source, char* destination, DWORD length) {
 // ---- Shell
 // ---------------------------------------------------------------------------------------
 
-// IsUserAnAdmin is CheckTokenMembership with the Administrators group, and Microsoft advises
-// calling that directly. It is in advapi32, which the registry calls load anyway, since Windows
-// 2000, so the check that every run makes loads no shell32.
+// Found at run time, never imported: Windows 2000's shell32 may export it by ordinal only, and
+// an import by a name it lacks would stop the exe from loading. Where neither is there, the
+// Administrators group is asked directly, which is what IsUserAnAdmin does.
 BOOL IsUserAnAdmin() {
-    ::SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    ::PSID administrators = nullptr;
-    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
-        return FALSE;
+    auto isAdmin = isUserAnAdmin.Get();
+    if (isAdmin == nullptr) {
+        isAdmin = isUserAnAdminByOrdinal.Get();
     }
-    ::BOOL member = FALSE;
-    const ::BOOL checked = ::CheckTokenMembership(nullptr, administrators, &member);
-    ::FreeSid(administrators);
-    return checked && member;
+    return isAdmin != nullptr ? isAdmin() : InAdministratorsGroup();
 }
 
 // A shell32 that cannot be loaded gives the shell's own error value for a missing DLL.
@@ -604,6 +732,24 @@ HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, con
         return reinterpret_cast<HINSTANCE>(static_cast<std::intptr_t>(SE_ERR_DLLNOTFOUND));
     }
     return Ours(shellExecute(Native(owner), operation, file, parameters, directory, showCommand));
+}
+
+HRESULT DesktopShellExecute(const char* file, const char* parameters, const char* directory,
+                            const char* operation, int showCommand) {
+    const auto initialize = coInitialize.Get();
+    if (initialize == nullptr || coUninitialize.Get() == nullptr ||
+        coCreateInstance.Get() == nullptr || sysAllocString.Get() == nullptr ||
+        sysFreeString.Get() == nullptr) {
+        return HRESULT_FROM_WIN32(::GetLastError());
+    }
+    const ::HRESULT initialized = initialize(nullptr);
+    if (FAILED(initialized)) {
+        return initialized;
+    }
+    const ::HRESULT hr =
+        DesktopShellExecuteInApartment(file, parameters, directory, operation, showCommand);
+    coUninitialize.Get()();
+    return hr;
 }
 
 } // namespace os

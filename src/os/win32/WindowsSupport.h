@@ -20,4 +20,8 @@
 
 #include <windows.h>
 
+#include <exdisp.h>   // IShellWindows
 #include <shellapi.h> // ShellExecuteA
+#include <shldisp.h>  // IShellDispatch2, IShellFolderViewDual
+#include <shlguid.h>  // SID_STopLevelBrowser
+#include <shlobj.h>   // IsUserAnAdmin, IShellBrowser, IShellView
