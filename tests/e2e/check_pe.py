@@ -3,7 +3,8 @@
 
   check_pe.py EXE            32-bit i386 PE, GUI subsystem, sections page-aligned in the file,
                              imports from allowed system DLLs only, each of them a KnownDLL
-                             (loaded from System32 whatever the folder)
+                             (loaded from System32 whatever the folder), a manifest that asks
+                             for administrator rights and names no supported Windows
   check_pe.py --win2000 EXE  every imported function is one that Windows 2000's DLLs export by
                              name (else its loader would refuse to start the program)
   check_pe.py --time-stamp EXE
@@ -137,6 +138,19 @@ def win2000_faults(table):
             if name not in WINDOWS_2000_EXPORTS.get(dll, {})]
 
 
+def manifest_faults(path):
+    """The manifest asks for administrator rights and the X86 common controls 6, and names no
+    supported Windows (which would change the version the updater is told)."""
+    with open(path, "rb") as exe:
+        image = exe.read()
+    wanted = [b'level="requireAdministrator"', b'name="Microsoft.Windows.Common-Controls"',
+              b'version="6.0.0.0"', b'processorArchitecture="X86"']
+    faults = [f"the manifest lacks {w.decode()}" for w in wanted if w not in image]
+    if b"supportedOS" in image:
+        faults.append("the manifest names supported Windows versions")
+    return faults
+
+
 def time_stamp_faults(path, expected):
     with open(path, "rb") as image:
         header = image.read(4096)
@@ -166,7 +180,7 @@ def main(argv):
         dump = objdump(paths[0])
         table = imports(dump)
         faults = (win2000_faults(table) if mode == "--win2000"
-                  else header_faults(dump) + import_faults(table))
+                  else header_faults(dump) + import_faults(table) + manifest_faults(paths[0]))
         summary = ", ".join(f"{d} ({len(n)})" for d, n in sorted(table.items()))
     for fault in faults:
         print(f"FAIL {paths[0]}: {fault}")

@@ -199,7 +199,9 @@ def lay_out_host(wine, host, paths, locale):
     language = folder / "language"
     language.mkdir(parents=True)
     source_languages = paths.source / "tests" / "data" / "host" / "language"
-    names = host.get("languages") or sorted(p.name for p in source_languages.glob("*.lng"))
+    names = host.get("languages")
+    if names is None:
+        names = sorted(p.name for p in source_languages.glob("*.lng"))
     for name in names:
         shutil.copy(source_languages / name, language / name)
     for name, text in host.get("language_files", {}).items():

@@ -33,6 +33,9 @@
 #              same prefix, instead of the scenario's own args, answers and expect
 #   gallery    {gallery name: box number}: the boxes that `showcase.py gallery` keeps, as
 #              docs/gallery/<name>-<locale>.png
+import re
+from pathlib import Path
+
 HOST_FOLDER = "C:\\Program Files\\Zelm\\"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelm"
 WOW_UNINSTALL_KEY = ("HKLM\\Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
@@ -45,6 +48,12 @@ INSTALLED_HOST_REGISTRY = [
     (PROG_KEY, "TheLastRunFolder", "REG_SZ", "{host}"),
 ]
 BANK_PATH = HOST_FOLDER + "zorv.3bs"
+
+# The example language file of docs/integration.md, between its markers, for a scenario to prove.
+GUIDE_EXAMPLE = re.search(
+    r"<!-- example-language-file: begin -->\n```\n(.*?)```\n<!-- example-language-file: end -->",
+    (Path(__file__).resolve().parents[2] / "docs" / "integration.md").read_text(encoding="utf-8"),
+    re.S).group(1)
 
 # Gallery names in the order the gallery shows them, with their headings.
 GALLERY = {
@@ -414,6 +423,23 @@ SCENARIOS = [
         "args": ["modest"],
         "answers": [],
         "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0),
+    },
+    {
+        # A host whose only language file is the example of the integration guide, as it stands.
+        "name": "guide_example_language_file",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"languages": [], "language_files": {"english.lng": GUIDE_EXAMPLE},
+                 "bank": {"version": 4, "size": 100}},
+        "answers": ["yes", "no"],
+        "expect": dict(INSTALLED, exit_code=0, host_starts=0, boxes=[
+            {"caption": "Zelm sounds", "text": "Zelm update will install Bellwick Sounds 5.\r\n"
+             "Install now?", "buttons": ["&Yes", "&No"]},
+            {"caption": "Zelm update",
+             "text": "Zelm update (Bellwick Sounds 5) is installed.\r\n\r\nStart Zelm now?",
+             "buttons": ["&Yes", "&No"]}]),
     },
     {
         # A folder name that the ANSI code page (1252 here) cannot spell: the self-check opens
