@@ -4,6 +4,8 @@
 //   hostctl quit             posts WM_QUIT to the "TZelmMainForm" window: "posted" or "nowindow"
 //   hostctl wait-free PATH MS  polls an exclusive open: "free" or "locked" after MS milliseconds
 //   hostctl start PATH       ShellExecuteA "open" from the file's folder: "started" or "failed N"
+//   hostctl hold PATH READY MS  holds PATH open for deleting, sharing everything, writes the file
+//                            READY once it holds it, and lets go after MS milliseconds
 // Prints one line; exit code 0 when the command could be carried out.
 #include "E2eSupport.h"
 
@@ -73,8 +75,29 @@ int Start(const std::string& path) {
     return 1;
 }
 
+// A program still starts from a file held so, but an open that does not share deleting (the
+// updater's self-check opens its own file that way) is refused with a sharing violation.
+int Hold(const char* path, const char* ready, DWORD ms) {
+    const HANDLE file =
+        CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        std::printf("failed %lu\n", GetLastError());
+        return 1;
+    }
+    const HANDLE signal = CreateFileA(ready, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (signal != INVALID_HANDLE_VALUE) {
+        CloseHandle(signal);
+    }
+    Sleep(ms);
+    CloseHandle(file);
+    std::printf("released\n");
+    return 0;
+}
+
 int Usage() {
-    std::printf("usage: hostctl probe|locked PATH|quit|wait-free PATH MS|start PATH\n");
+    std::printf("usage: hostctl probe|locked PATH|quit|wait-free PATH MS|start PATH|"
+                "hold PATH READY MS\n");
     return 2;
 }
 
@@ -100,6 +123,9 @@ int main(int argc, char** argv) {
     }
     if (command == "start" && argc == 3) {
         return Start(argv[2]);
+    }
+    if (command == "hold" && argc == 5) {
+        return Hold(argv[2], argv[3], static_cast<DWORD>(std::stoul(argv[4])));
     }
     return Usage();
 }

@@ -549,12 +549,22 @@ def run_updater_once(wine, display, directory, paths, updater, folder, run, numb
     return report
 
 
+def hold_for_deleting(wine, path):
+    """hostctl.exe holding `path` as hostctl describes it, for a minute; once it holds it."""
+    ready = E2E_FOLDER + "held"
+    holder = wine.start(E2E_FOLDER + "hostctl.exe", "hold", path, ready, "60000")
+    wait_for(lambda: wine.unix_path(ready).exists(), 30, f"hostctl to hold {path}")
+    return holder
+
+
 def run_updater(scenario, wine, display, directory, paths, faults):
     host = scenario.get("host")
     folder = lay_out_host(wine, host, paths, scenario["locale"]) if host is not None else None
     if host and host.get("running"):
         start_host(wine, folder, host)
     updater = install_updater(wine, scenario.get("updater", {}), paths)
+    if scenario.get("updater", {}).get("held_for_deleting"):
+        hold_for_deleting(wine, updater)
     reports = []
     for number, run in enumerate(runs_of(scenario), 1):
         faults_before = len(faults)
