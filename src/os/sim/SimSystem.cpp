@@ -51,12 +51,14 @@ void FillSystemInfo(SYSTEM_INFO& info, WORD architecture) {
 }
 
 void OS_WINAPI SimulatedGetNativeSystemInfo(SYSTEM_INFO* info) {
+    LogCall("GetNativeSystemInfo");
     if (info != nullptr) {
         FillSystemInfo(*info, TheWorld().architecture);
     }
 }
 
 BOOL OS_WINAPI SimulatedSetDefaultDllDirectories(DWORD flags) {
+    LogCall("SetDefaultDllDirectories");
     DllSearch& search = TheWorld().dllSearch;
     search.defaultDirectoriesSet = true;
     search.defaultDirectoriesFlags = flags;
@@ -181,6 +183,7 @@ using sim::Call;
 
 DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size) {
     const std::string key = name != nullptr ? name : "";
+    LogCall("GetEnvironmentVariableA", key);
     DWORD error = 0;
     if (Faulted(Call::GetEnvironmentVariable, {key}, error)) {
         SetError(error);
@@ -202,12 +205,14 @@ DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size) {
 }
 
 const char* GetCommandLineA() {
+    LogCall("GetCommandLineA");
     World& world = TheWorld();
     world.commandLineText = world.commandLine.value_or('"' + world.ownModulePath + '"');
     return world.commandLineText.c_str();
 }
 
 BOOL GetVersionExA(OSVERSIONINFOEXA* versionInfo) {
+    LogCall("GetVersionExA");
     DWORD error = 0;
     if (Faulted(Call::GetVersionEx, {}, error)) {
         SetError(error);
@@ -239,6 +244,7 @@ BOOL GetVersionExA(OSVERSIONINFOEXA* versionInfo) {
 }
 
 void GetSystemInfo(SYSTEM_INFO* systemInfo) {
+    LogCall("GetSystemInfo");
     const WORD machine = TheWorld().architecture;
     // A 32-bit process on a 64-bit machine sees an x86 processor.
     FillSystemInfo(*systemInfo,
@@ -246,20 +252,24 @@ void GetSystemInfo(SYSTEM_INFO* systemInfo) {
 }
 
 LCID GetUserDefaultLCID() {
+    LogCall("GetUserDefaultLCID");
     return TheWorld().userLocale;
 }
 
 int GetSystemMetrics(int index) {
+    LogCall("GetSystemMetrics", std::to_string(index));
     const World& world = TheWorld();
     const auto found = world.metrics.find(index);
     return found != world.metrics.end() ? found->second : 0;
 }
 
 BOOL IsUserAnAdmin() {
+    LogCall("IsUserAnAdmin");
     return TheWorld().admin ? 1 : 0;
 }
 
 BOOL OemToCharBuffA(const char* source, char* destination, DWORD length) {
+    LogCall("OemToCharBuffA");
     if (source == nullptr || destination == nullptr) {
         SetError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -275,6 +285,7 @@ DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
     const World& world = TheWorld();
     const bool own = IsOwnModule(module);
     const std::string path = own ? world.ownModulePath : kKernel32Path;
+    LogCall("GetModuleFileNameA", path);
     DWORD error = 0;
     if (Faulted(Call::GetModuleFileName, {path}, error)) {
         SetError(error);
@@ -299,6 +310,7 @@ DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
 }
 
 HMODULE GetModuleHandleA(const char* moduleName) {
+    LogCall("GetModuleHandleA", moduleName != nullptr ? moduleName : "");
     if (moduleName == nullptr) {
         return kOwnModule;
     }
@@ -312,6 +324,7 @@ HMODULE GetModuleHandleA(const char* moduleName) {
 FARPROC GetProcAddress(HMODULE module, const char* procName) {
     const World& world = TheWorld();
     const bool named = reinterpret_cast<std::uintptr_t>(procName) >= 0x10000;
+    LogCall("GetProcAddress", named ? procName : "");
     if (module == kKernel32 && named) {
         const std::string name = procName;
         if (name == "GetNativeSystemInfo" && world.version.nativeSystemInfo) {
@@ -327,6 +340,7 @@ FARPROC GetProcAddress(HMODULE module, const char* procName) {
 }
 
 BOOL SetDllDirectoryA(const char* path) {
+    LogCall("SetDllDirectoryA", path != nullptr ? path : "");
     TheWorld().dllSearch.dllDirectoryCleared = path != nullptr && *path == '\0';
     return 1;
 }
@@ -334,6 +348,7 @@ BOOL SetDllDirectoryA(const char* path) {
 HRSRC FindResourceA(HMODULE module, const char* name, const char* type) {
     const std::string wantedType = ResourceId(type);
     const std::string wantedName = ResourceId(name);
+    LogCall("FindResourceA", wantedType + '\\' + wantedName);
     DWORD error = 0;
     if (Faulted(Call::FindResource, {wantedType + '\\' + wantedName}, error)) {
         SetError(error);
@@ -356,6 +371,7 @@ HRSRC FindResourceA(HMODULE module, const char* name, const char* type) {
 
 HGLOBAL LoadResource(HMODULE /*module*/, HRSRC resource) {
     const Resource* found = ResourceOf(resource);
+    LogCall("LoadResource", ResourceText(found));
     DWORD error = 0;
     if (Faulted(Call::LoadResource, {ResourceText(found)}, error)) {
         SetError(error);
@@ -376,6 +392,7 @@ void* LockResource(HGLOBAL resourceData) {
             locked = resource.get();
         }
     }
+    LogCall("LockResource", ResourceText(locked));
     DWORD error = 0;
     if (Faulted(Call::LockResource, {ResourceText(locked)}, error)) {
         SetError(error);
@@ -386,6 +403,7 @@ void* LockResource(HGLOBAL resourceData) {
 
 DWORD SizeofResource(HMODULE /*module*/, HRSRC resource) {
     const Resource* found = ResourceOf(resource);
+    LogCall("SizeofResource", ResourceText(found));
     DWORD error = 0;
     if (Faulted(Call::SizeofResource, {ResourceText(found)}, error)) {
         SetError(error);
@@ -399,6 +417,7 @@ DWORD SizeofResource(HMODULE /*module*/, HRSRC resource) {
 }
 
 BOOL FreeResource(HGLOBAL /*resourceData*/) {
+    LogCall("FreeResource");
     return 0; // obsolete on 32-bit Windows: nothing to free, and it says FALSE
 }
 
