@@ -1,8 +1,9 @@
 #include "driver/ZelmSoundUpdate.h"
 
+#include "base/PathTools.h"
+#include "context/HostInterface.h"
+#include "context/ProgInfo.h"
 #include "driver/HostDiscovery.h"
-#include "driver/HostInterface.h"
-#include "driver/ProgInfo.h"
 #include "install/SelfCheck.h"
 #include "install/SetupRim.h"
 #include "lang/LangUnit.h"
@@ -25,10 +26,6 @@ constexpr os::DWORD kOpenRetryMs = 256;
 constexpr os::UINT kQuestionStyle =
     os::MB_YESNO | os::MB_ICONQUESTION | os::MB_TASKMODAL | os::MB_TOPMOST;
 constexpr os::UINT kApplicationErrorStyle = os::MB_OK | os::MB_ICONERROR | os::MB_TASKMODAL;
-
-os::WORD BoxLanguage() {
-    return static_cast<os::WORD>(static_cast<std::uint32_t>(Ctx.LangCode) & 0xFFFFu);
-}
 
 bool Ask(const std::string& text, const std::string& caption) {
     return os::MessageBoxExA(nullptr, text.c_str(), caption.c_str(), kQuestionStyle,
@@ -147,8 +144,8 @@ bool UserWantsHostStarted() {
 
 // Elevated, and often started from a Downloads folder: never load a DLL planted beside us.
 void RestrictDllSearch() {
-    const auto setDefaultDllDirectories = reinterpret_cast<os::SetDefaultDllDirectoriesFn>(
-        os::GetProcAddress(os::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories"));
+    const auto setDefaultDllDirectories =
+        os::Kernel32Function<os::SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
     if (setDefaultDllDirectories != nullptr) {
         setDefaultDllDirectories(os::LOAD_LIBRARY_SEARCH_SYSTEM32);
     }

@@ -1,7 +1,7 @@
 #include "lang/LangUnit.h"
 
-#include "driver/HostInterface.h"
-#include "driver/ProgInfo.h"
+#include "context/HostInterface.h"
+#include "context/ProgInfo.h"
 #include "os/os.h"
 
 #include <algorithm>
@@ -11,7 +11,6 @@ namespace {
 
 LangState State;
 
-constexpr os::UINT kErrorBoxStyle = os::MB_OK | os::MB_ICONERROR | os::MB_SERVICE_NOTIFICATION;
 constexpr char kReinstallEnglish[] = "Please reinstall the program.";
 constexpr char kReinstallRussian[] = "Пожалуйста, переустановите программу.";
 
@@ -417,9 +416,8 @@ std::string FormatLangLongText(const std::string& key, const std::vector<std::st
 }
 
 void ShowLangError(const std::string& text) {
-    const auto languageId =
-        static_cast<os::WORD>(static_cast<std::uint32_t>(Ctx.LangCode) & 0xFFFF);
-    os::MessageBoxExA(nullptr, text.c_str(), Ctx.LocalCaption.c_str(), kErrorBoxStyle, languageId);
+    os::MessageBoxExA(nullptr, text.c_str(), Ctx.LocalCaption.c_str(), kErrorBoxStyle,
+                      BoxLanguage());
 }
 
 void ReportLangFileError(const std::string& fileName) {

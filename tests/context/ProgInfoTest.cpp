@@ -1,5 +1,5 @@
 // The program context: start-up, the registry accessor, the command line and the bilingual box.
-#include "driver/ProgInfo.h"
+#include "context/ProgInfo.h"
 #include "os/sim/Sim.h"
 #include "platform/Random.h"
 #include "platform/WinVer.h"

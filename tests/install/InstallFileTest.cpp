@@ -1,7 +1,7 @@
 #include "install/InstallTestBank.h"
 #include "install/SetupRim.h"
 
-#include "driver/ProgInfo.h"
+#include "context/ProgInfo.h"
 #include "os/sim/Sim.h"
 
 #include <gtest/gtest.h>

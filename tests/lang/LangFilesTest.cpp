@@ -258,7 +258,7 @@ TEST_F(RecordedChoiceTest, FailedReadOfTheTextLeavesTheStepWithTheKeyClosed) {
     os::sim::FailCall(os::sim::Call::RegQueryValueEx,
                       os::sim::CallCount(os::sim::Call::RegQueryValueEx) + 3,
                       os::ERROR_ACCESS_DENIED);
-    EXPECT_THROW(InitLanguages(), RegistryError);
+    EXPECT_THROW((void)InitLanguages(), RegistryError);
     EXPECT_EQ(os::sim::OpenKeys(), 0);
 }
 
