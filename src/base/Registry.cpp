@@ -67,23 +67,28 @@ bool Registry::ValueExists(const std::string& name) {
                                                 nullptr) == os::ERROR_SUCCESS;
 }
 
+// The size first, then the data; the type that came with the data is the one checked.
 std::string Registry::ReadString(const std::string& name) {
-    os::DWORD type = os::REG_NONE;
-    os::DWORD size = 0;
-    if (!key_.valid() ||
-        os::RegQueryValueExA(key_.get(), name.c_str(), nullptr, &type, nullptr, &size) !=
-            os::ERROR_SUCCESS ||
-        size == 0) {
+    if (!key_.valid()) {
         return "";
     }
-    if (!IsStringType(type)) {
-        RaiseTypeError(name);
+    os::DWORD size = 0;
+    const os::LONG sized =
+        os::RegQueryValueExA(key_.get(), name.c_str(), nullptr, nullptr, nullptr, &size);
+    if (sized == static_cast<os::LONG>(os::ERROR_FILE_NOT_FOUND)) {
+        return "";
+    }
+    if (sized != os::ERROR_SUCCESS) {
+        RaiseRegistryError("Failed to get data", name);
+    }
+    if (size == 0) {
+        return "";
     }
     RegistryText value;
     if (QueryInto(key_.get(), name, size, value) != os::ERROR_SUCCESS) {
         RaiseRegistryError("Failed to get data", name);
     }
-    if (!IsStringType(value.type)) { // the value changed between the two queries
+    if (!IsStringType(value.type)) {
         RaiseTypeError(name);
     }
     return value.text;

@@ -41,9 +41,9 @@ public:
     // open key) starts from the root. Raises nothing; the new key replaces the current one.
     [[nodiscard]] bool OpenKey(const std::string& path, bool canCreate);
     [[nodiscard]] bool ValueExists(const std::string& name);
-    // Empty for a missing value or one without data; cut at the first zero byte. Raises
-    // RegistryTypeError for a value that is neither REG_SZ nor REG_EXPAND_SZ, and RegistryError
-    // for a failed read.
+    // Empty for a missing value (or no open key) and for one without data; cut at the first zero
+    // byte. Raises RegistryTypeError for a value that is neither REG_SZ nor REG_EXPAND_SZ and
+    // RegistryError for any other failed query, the size query included.
     std::string ReadString(const std::string& name);
     // At most `capacity` bytes of the value with its type, for callers that choose the types they
     // take; nothing when no key is open or the query fails (a longer value among them). Raises

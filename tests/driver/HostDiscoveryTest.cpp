@@ -176,15 +176,19 @@ TEST_F(HostDiscoveryTest, UnreadableShellFolderShowsTheEnglishBox) {
     EXPECT_EQ(box.style, kErrorStyle);
 }
 
-TEST_F(HostDiscoveryTest, FailedShellFolderReadShowsTheRussianBox) {
+// Which query of the "Startup" shell folder fails: its size, or its data.
+class FailedShellFolderReadTest : public HostDiscoveryTest,
+                                  public ::testing::WithParamInterface<int> {};
+
+TEST_P(FailedShellFolderReadTest, ShowsTheRussianBox) {
     sim::Reset(); // no program-files folder, only one shell folder
     sim::SetUserLocale(0x0419);
     sim::SetRegString(os::HKEY_CURRENT_USER, kShellFolders, "Startup", "C:\\Startup");
     Start();
     // No program-files key, so no query there; Programs and Desktop: one query each (absent);
-    // Startup: exists, size, then the data read, which fails.
-    sim::FailCall(sim::Call::RegQueryValueEx, sim::CallCount(sim::Call::RegQueryValueEx) + 5,
-                  os::ERROR_ACCESS_DENIED);
+    // Startup: exists (3), then the size (4) and the data (5).
+    sim::FailCall(sim::Call::RegQueryValueEx,
+                  sim::CallCount(sim::Call::RegQueryValueEx) + GetParam(), os::ERROR_ACCESS_DENIED);
     EXPECT_FALSE(DiscoverHost());
     EXPECT_EQ(sim::OpenKeys(), 0);
     ASSERT_EQ(sim::Boxes().size(), 1u);
@@ -195,6 +199,11 @@ TEST_F(HostDiscoveryTest, FailedShellFolderReadShowsTheRussianBox) {
     EXPECT_EQ(box.style, kErrorStyle);
     EXPECT_EQ(box.languageId, 0x0019);
 }
+
+INSTANTIATE_TEST_SUITE_P(SizeOrData, FailedShellFolderReadTest, ::testing::Values(4, 5),
+                         [](const ::testing::TestParamInfo<int>& param) {
+                             return param.param == 4 ? "SizeQuery" : "DataQuery";
+                         });
 
 TEST_F(HostDiscoveryTest, MissingShellFoldersAreNoFailure) {
     sim::Reset();
