@@ -82,13 +82,21 @@ TEST_F(FolderSizeTest, HugeTotalsStopAtTheLargestSize) {
     EXPECT_EQ(FolderSize("C:\\Zelm"), 0x7FFFFFFF);
 }
 
-TEST_F(FolderSizeTest, JunctionsAreNotFollowed) {
+TEST_F(FolderSizeTest, JunctionsAreFollowedAndNoFolderIsEnteredTwice) {
     PutBytes("C:\\Zelm\\top.bin", 1024);
     PutBytes("C:\\Zelm\\sub\\x.bin", 1024);
     PutBytes("C:\\Other\\y.bin", 8192);
     sim::MakeJunction("C:\\Zelm\\sub\\loop", "C:\\Zelm"); // back to an enclosing folder
     sim::MakeJunction("C:\\Zelm\\other", "C:\\Other");
-    EXPECT_EQ(FolderSize("C:\\Zelm"), 2);
+    sim::MakeJunction("C:\\Zelm\\sub\\again", "C:\\Other"); // a second way to the same one
+    EXPECT_EQ(FolderSize("C:\\Zelm"), 10);
+}
+
+TEST_F(FolderSizeTest, FolderWhoseIdentityCannotBeReadIsLeftOut) {
+    PutBytes("C:\\Zelm\\top.bin", 1024);
+    PutBytes("C:\\Zelm\\sub\\x.bin", 2048);
+    sim::FailCallsOn(sim::Call::GetFileInformationByHandle, "\\sub", os::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(FolderSize("C:\\Zelm\\"), 1);
 }
 
 } // namespace
