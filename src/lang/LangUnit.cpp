@@ -15,12 +15,12 @@ constexpr char kReinstallEnglish[] = "Please reinstall the program.";
 constexpr char kReinstallRussian[] = "Пожалуйста, переустановите программу.";
 
 // The lines of one language file, read in large blocks. A line ends at LF; every CR is dropped.
-// Opened for reading only, shared with readers and writers; closed when the reader goes away.
+// Opened for reading only and shared with other readers only, so a file that another program
+// is writing counts as unreadable; closed when the reader goes away.
 class LangFileReader {
 public:
     explicit LangFileReader(const std::string& path)
-        : file_(os::CreateFileA(path.c_str(), os::GENERIC_READ,
-                                os::FILE_SHARE_READ | os::FILE_SHARE_WRITE, nullptr,
+        : file_(os::CreateFileA(path.c_str(), os::GENERIC_READ, os::FILE_SHARE_READ, nullptr,
                                 os::OPEN_EXISTING, os::FILE_ATTRIBUTE_NORMAL, nullptr)) {}
 
     bool IsOpen() const { return file_.valid(); }

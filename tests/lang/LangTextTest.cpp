@@ -122,17 +122,26 @@ TEST_F(LangTextTest, ChangeOnDiskIsSeenByTheNextLookup) {
     EXPECT_EQ(GetLangText("soundquest"), "after");
 }
 
-TEST_F(LangTextTest, FilesAreClosedAfterEveryLookupAndReadWhileOthersWriteThem) {
+TEST_F(LangTextTest, FilesAreClosedAfterEveryLookupAndSharedWithReadersOnly) {
     Install("[noright]\none\ntwo\n\n");
-    // The host's own editor, say, keeps the file open for writing.
-    const os::ScopedFileHandle writer(os::CreateFileA(
-        (kLangFolder + "german.lng").c_str(), os::GENERIC_WRITE,
-        os::FILE_SHARE_READ | os::FILE_SHARE_WRITE, nullptr, os::OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(writer.valid());
+    const std::string german = kLangFolder + "german.lng";
+    // Another program reading the file, sharing it with readers: the lookups go on.
+    const int reader = os::sim::HoldFile(german, os::FILE_SHARE_READ);
     EXPECT_EQ(GetLangLongText("noright"), "one\r\ntwo");
     EXPECT_EQ(GetLangText("bellwick"), "english bank");
-    EXPECT_EQ(os::sim::OpenHandles(), 1);
+    EXPECT_EQ(os::sim::OpenHandles(), 0);
     EXPECT_TRUE(os::sim::Boxes().empty());
+    os::sim::ReleaseFile(reader);
+
+    // The host's own editor, say, keeps it open for writing: the file is unreadable.
+    const os::ScopedFileHandle writer(os::CreateFileA(german.c_str(), os::GENERIC_WRITE,
+                                                      os::FILE_SHARE_READ | os::FILE_SHARE_WRITE,
+                                                      nullptr, os::OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer.valid());
+    EXPECT_EQ(GetLangLongText("noright"), "");
+    EXPECT_EQ(BoxTexts(),
+              std::vector<std::string>{"Can't handle the language support file german.lng"});
+    EXPECT_EQ(os::sim::OpenHandles(), 1);
 }
 
 TEST_F(LangTextTest, PlaceholdersAreFilledInOrderAndOnlyWhileTheyChain) {
