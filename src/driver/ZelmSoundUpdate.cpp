@@ -25,7 +25,6 @@ constexpr os::DWORD kOpenRetryMs = 256;
 
 constexpr os::UINT kQuestionStyle =
     os::MB_YESNO | os::MB_ICONQUESTION | os::MB_TASKMODAL | os::MB_TOPMOST;
-constexpr os::UINT kApplicationErrorStyle = os::MB_OK | os::MB_ICONERROR | os::MB_TASKMODAL;
 
 bool Ask(const std::string& text, const std::string& caption) {
     return os::MessageBoxExA(nullptr, text.c_str(), caption.c_str(), kQuestionStyle,
@@ -223,7 +222,7 @@ int RunProgram() {
         Ctx.BankVersion = kBankVersion;
         RunUpdate();
     } catch (const std::exception& error) {
-        os::MessageBoxA(nullptr, error.what(), "Application Error", kApplicationErrorStyle);
+        os::MessageBoxA(nullptr, error.what(), "Application Error", kErrorBoxStyle);
         exitCode = 1;
     }
     DoneLangUnit();

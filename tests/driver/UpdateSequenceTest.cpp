@@ -261,8 +261,11 @@ TEST_F(UpdateSequence, WrongRegistryTypeEndsInApplicationErrorWithExitCodeOne) {
     EXPECT_EQ(Run(), 1);
     ASSERT_EQ(sim::Boxes().size(), 1u);
     const sim::Box& box = sim::Boxes()[0];
+    EXPECT_FALSE(box.extended);
+    EXPECT_FALSE(box.hasOwner);
     EXPECT_EQ(box.caption, "Application Error");
     EXPECT_EQ(box.text, "Invalid data type for 'TheLastRunFolder'");
+    EXPECT_EQ(box.style, kErrorStyle);
     ExpectNothingChanged();
 }
 
