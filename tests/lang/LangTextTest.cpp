@@ -146,12 +146,15 @@ TEST_F(LangTextTest, FilesAreClosedAfterEveryLookupAndSharedWithReadersOnly) {
 
 TEST_F(LangTextTest, PlaceholdersAreFilledInOrderAndOnlyWhileTheyChain) {
     Install("[swap]\n%2 and %1\n\n[only2]\nonly %2\n\n[twice]\n%1 %1\n\n"
-            "[digits]\n%12 %1%1\n\n[beyond]\n%1 %2 %3\n\n[long]\n%1 first\n%2 second\n\n");
+            "[digits]\n%12 %1%1\n\n[beyond]\n%1 %2 %3\n\n[long]\n%1 first\n%2 second\n\n"
+            "[four]\n%4%3%2%1\n\n");
     EXPECT_EQ(FormatLangText("swap", {"A", "B"}), "B and A");
     EXPECT_EQ(FormatLangText("only2", {"A"}), "only %2");
     EXPECT_EQ(FormatLangText("twice", {"x%2", "y"}), "xy xy");
     EXPECT_EQ(FormatLangText("digits", {"A", "B", "C"}), "A2 AA");
     EXPECT_EQ(FormatLangText("beyond", {"A"}), "A  ");
+    EXPECT_EQ(FormatLangText("four", {"A", "B", "C", "D"}), "DCBA");
+    EXPECT_EQ(FormatLangLongText("four", {"A", "B", "C"}), "CBA");
     EXPECT_EQ(FormatLangText("swap", {"A", "B", "C", "D", "E"}), "B and A");
     EXPECT_EQ(FormatLangLongText("long", {"A", "B"}), "A first\r\nB second");
     EXPECT_EQ(FormatLangText("long", {"A", "B"}), "A first");
