@@ -336,8 +336,8 @@ void Sleep(DWORD milliseconds);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size);
 const char* GetCommandLineA();
-[[nodiscard]] BOOL
-GetVersionExA(OSVERSIONINFOEXA* versionInfo); // honours dwOSVersionInfoSize (148 or 156)
+// Honours dwOSVersionInfoSize: 148 for the plain record, 156 for the extended one.
+[[nodiscard]] BOOL GetVersionExA(OSVERSIONINFOEXA* versionInfo);
 void GetSystemInfo(SYSTEM_INFO* systemInfo);
 LCID GetUserDefaultLCID();
 [[nodiscard]] BOOL QueryPerformanceCounter(LONGLONG* count);

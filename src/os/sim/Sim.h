@@ -61,9 +61,11 @@ std::vector<std::string> ListFolder(const std::string& winPath); // names, sorte
 // Another process holds the file open for reading with this share mode until released; 0 (no
 // hold) when the file does not exist.
 int HoldFile(const std::string& winPath, DWORD shareMode);
-// MoveFileExA will not replace a file that any handle or hold keeps open, whatever it shares: it
-// fails with ERROR_ACCESS_DENIED, as on NTFS.
 void ReleaseFile(int holdId);
+// As on NTFS: MoveFileExA will not replace a file that any handle or hold keeps open, whatever it
+// shares (ERROR_ACCESS_DENIED); an open for attributes only takes no part in sharing; a folder
+// opens only with FILE_FLAG_BACKUP_SEMANTICS. GetFileInformationByHandle gives the Linux device
+// and inode as volume serial number and file index, so a junction has its target's identity.
 
 // Writes to files whose path contains `pathPart` (case-insensitive; empty for every file) fail
 // with ERROR_DISK_FULL once this many bytes have been written through one handle. The write that
