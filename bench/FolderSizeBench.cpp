@@ -1,7 +1,7 @@
 // FolderSize over a host folder of 10,000 files in 500 folders on the simulated Windows, against
 // a plain std::filesystem walk of the same Linux files behind it: the cost of the Win32-style
 // search on top of the directory reads that any walk needs.
-#include "driver/HostDiscovery.h"
+#include "base/PathTools.h"
 #include "os/sim/Sim.h"
 
 #include <benchmark/benchmark.h>

@@ -1,6 +1,6 @@
 // Language texts: the section scan and each lookup kind on a 300-line file, and the start-up over
 // 40 language files, all on the simulated Windows.
-#include "driver/ProgInfo.h"
+#include "context/ProgInfo.h"
 #include "lang/LangUnit.h"
 #include "os/sim/Sim.h"
 

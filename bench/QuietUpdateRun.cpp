@@ -3,7 +3,7 @@
 // older bank, the updater a stamped image carrying the real sound bank as 3BS/ZORV.
 //
 // Prints the outcome and the heap figures; exits 1 when the update did not install the bank.
-#include "driver/ProgInfo.h"
+#include "context/ProgInfo.h"
 #include "driver/ZelmSoundUpdate.h"
 #include "os/sim/Sim.h"
 #include "support/HostMachine.h"

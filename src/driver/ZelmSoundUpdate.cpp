@@ -1,8 +1,9 @@
 #include "driver/ZelmSoundUpdate.h"
 
+#include "base/PathTools.h"
+#include "context/HostInterface.h"
+#include "context/ProgInfo.h"
 #include "driver/HostDiscovery.h"
-#include "driver/HostInterface.h"
-#include "driver/ProgInfo.h"
 #include "install/SelfCheck.h"
 #include "install/SetupRim.h"
 #include "lang/LangUnit.h"
@@ -24,11 +25,6 @@ constexpr os::DWORD kOpenRetryMs = 256;
 
 constexpr os::UINT kQuestionStyle =
     os::MB_YESNO | os::MB_ICONQUESTION | os::MB_TASKMODAL | os::MB_TOPMOST;
-constexpr os::UINT kApplicationErrorStyle = os::MB_OK | os::MB_ICONERROR | os::MB_TASKMODAL;
-
-os::WORD BoxLanguage() {
-    return static_cast<os::WORD>(static_cast<std::uint32_t>(Ctx.LangCode) & 0xFFFFu);
-}
 
 bool Ask(const std::string& text, const std::string& caption) {
     return os::MessageBoxExA(nullptr, text.c_str(), caption.c_str(), kQuestionStyle,
@@ -151,8 +147,8 @@ bool UserWantsHostStarted() {
 // drops the current folder: the updater's own folder is still searched first for a DLL that
 // system code loads by name and that is not a KnownDLL. Our own imports are all KnownDLLs.
 void RestrictDllSearch() {
-    const auto setDefaultDllDirectories = reinterpret_cast<os::SetDefaultDllDirectoriesFn>(
-        os::GetProcAddress(os::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories"));
+    const auto setDefaultDllDirectories =
+        os::Kernel32Function<os::SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
     if (setDefaultDllDirectories != nullptr) {
         setDefaultDllDirectories(os::LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
@@ -247,7 +243,7 @@ int RunProgram() {
         Ctx.BankVersion = kBankVersion;
         RunUpdate();
     } catch (const std::exception& error) {
-        os::MessageBoxA(nullptr, error.what(), "Application Error", kApplicationErrorStyle);
+        os::MessageBoxA(nullptr, error.what(), "Application Error", kErrorBoxStyle);
         exitCode = 1;
     }
     DoneLangUnit();

@@ -43,7 +43,7 @@ struct ImageDigestResult {
 };
 
 // True when the image is well formed, stamped, and its slot holds its digest.
-bool IsIntact(const ImageDigestResult& result);
+[[nodiscard]] bool IsIntact(const ImageDigestResult& result);
 
 // Computes the digest of one image fed in order, in pieces of any size.
 class ImageDigester {

@@ -1,6 +1,6 @@
 #include "install/SetupRim.h"
 
-#include "driver/ProgInfo.h"
+#include "context/ProgInfo.h"
 
 #include <new>
 #include <vector>

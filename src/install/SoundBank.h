@@ -37,7 +37,7 @@ struct SoundBankCheck {
     SoundBankLayout Layout;
     std::string Error; // one line naming the fault; empty when the bytes form a valid bank
 
-    bool Ok() const { return Error.empty(); }
+    [[nodiscard]] bool Ok() const { return Error.empty(); }
 };
 
 // Checks magic, header size, offset table (starts right after the header word, strictly
@@ -77,12 +77,13 @@ struct MpegFrameHeader {
 constexpr std::size_t kMpegHeaderSize = 4;
 
 // True when the 4 bytes at `p` hold the 11-bit frame sync.
-bool HasMpegFrameSync(const std::uint8_t* p, std::size_t available);
+[[nodiscard]] bool HasMpegFrameSync(const std::uint8_t* p, std::size_t available);
 
 // Decodes a frame header; false (and `header` untouched) when the bytes are not a valid one.
-bool ParseMpegFrameHeader(const std::uint8_t* p, std::size_t available, MpegFrameHeader& header);
+[[nodiscard]] bool ParseMpegFrameHeader(const std::uint8_t* p, std::size_t available,
+                                        MpegFrameHeader& header);
 
 // The 4 header bytes for `header` (no private, copyright or emphasis bits); false when its
 // bitrate or sample rate has no code in its version and layer.
-bool EncodeMpegFrameHeader(const MpegFrameHeader& header,
-                           std::array<std::uint8_t, kMpegHeaderSize>& bytes);
+[[nodiscard]] bool EncodeMpegFrameHeader(const MpegFrameHeader& header,
+                                         std::array<std::uint8_t, kMpegHeaderSize>& bytes);

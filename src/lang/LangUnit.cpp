@@ -1,7 +1,7 @@
 #include "lang/LangUnit.h"
 
-#include "driver/HostInterface.h"
-#include "driver/ProgInfo.h"
+#include "context/HostInterface.h"
+#include "context/ProgInfo.h"
 #include "os/os.h"
 
 #include <algorithm>
@@ -11,17 +11,16 @@ namespace {
 
 LangState State;
 
-constexpr os::UINT kErrorBoxStyle = os::MB_OK | os::MB_ICONERROR | os::MB_SERVICE_NOTIFICATION;
 constexpr char kReinstallEnglish[] = "Please reinstall the program.";
 constexpr char kReinstallRussian[] = "Пожалуйста, переустановите программу.";
 
 // The lines of one language file, read in large blocks. A line ends at LF; every CR is dropped.
-// Opened for reading only, shared with readers and writers; closed when the reader goes away.
+// Opened for reading only and shared with other readers only, so a file that another program
+// is writing counts as unreadable; closed when the reader goes away.
 class LangFileReader {
 public:
     explicit LangFileReader(const std::string& path)
-        : file_(os::CreateFileA(path.c_str(), os::GENERIC_READ,
-                                os::FILE_SHARE_READ | os::FILE_SHARE_WRITE, nullptr,
+        : file_(os::CreateFileA(path.c_str(), os::GENERIC_READ, os::FILE_SHARE_READ, nullptr,
                                 os::OPEN_EXISTING, os::FILE_ATTRIBUTE_NORMAL, nullptr)) {}
 
     bool IsOpen() const { return file_.valid(); }
@@ -417,9 +416,8 @@ std::string FormatLangLongText(const std::string& key, const std::vector<std::st
 }
 
 void ShowLangError(const std::string& text) {
-    const auto languageId =
-        static_cast<os::WORD>(static_cast<std::uint32_t>(Ctx.LangCode) & 0xFFFF);
-    os::MessageBoxExA(nullptr, text.c_str(), Ctx.LocalCaption.c_str(), kErrorBoxStyle, languageId);
+    os::MessageBoxExA(nullptr, text.c_str(), Ctx.LocalCaption.c_str(), kErrorBoxStyle,
+                      BoxLanguage());
 }
 
 void ReportLangFileError(const std::string& fileName) {

@@ -14,7 +14,7 @@ struct LangState {
 };
 const LangState& Languages();
 
-bool InitLanguages();
+[[nodiscard]] bool InitLanguages();
 void SelectLanguage(int index);
 void DoneLangUnit(); // closes any open language file and releases the lists
 
@@ -27,4 +27,4 @@ void ReportLangFileError(const std::string& fileName);
 
 // The whole-number rule of language files: leading blanks, optional sign, decimal or "$", "x",
 // "0x" hexadecimal, fits in 32 bits signed, nothing after it. `value` is set only on success.
-bool ParseWholeNumber(const std::string& text, std::int32_t& value);
+[[nodiscard]] bool ParseWholeNumber(const std::string& text, std::int32_t& value);

@@ -3,9 +3,18 @@
 // Every function here has the name, arguments, flags, results and last-error codes of the Win32
 // (ANSI) function it stands for, so code above this layer reads like the Win32 program it is.
 // Two implementations exist and the build links exactly one: os/win32 forwards to the real API,
-// os/sim is a simulated Windows for tests (configured through os/sim/Sim.h). Out-parameters are
-// written only when the call succeeds, as Windows does; a failing call sets the last error that
-// Windows would set (functions returning LONG return that code instead, like the registry API).
+// os/sim is a simulated Windows for tests (configured through os/sim/Sim.h).
+//
+// Out-parameters are written only when the call succeeds, as Windows does, except where Windows
+// itself writes them on a failure, which both implementations keep:
+//  - RegQueryValueExA returning ERROR_MORE_DATA has put the size it needs into *dataSize (and
+//    the type into *type); the data buffer holds nothing usable;
+//  - GetModuleFileNameA given too small a buffer fills it with the path cut to fit, returns the
+//    buffer's size and sets ERROR_INSUFFICIENT_BUFFER (Windows XP leaves the cut path without
+//    its terminating zero);
+//  - WriteFile stopped by a full disk reports in *bytesWritten the bytes that went through.
+// A failing call sets the last error that Windows would set (functions returning LONG return
+// that code instead, like the registry API).
 //
 // <windows.h> is never included here: its constants are macros that would collide with these.
 #pragma once
@@ -69,6 +78,19 @@ struct FILETIME {
 };
 
 constexpr DWORD MAX_PATH = 260;
+
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh; // with the volume serial number, names the file on this machine
+    DWORD nFileIndexLow;
+};
 
 struct WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
@@ -201,6 +223,7 @@ constexpr DWORD REG_QWORD = 11;
 // Files.
 constexpr DWORD GENERIC_READ = 0x80000000;
 constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_READ_ATTRIBUTES = 0x0080;
 constexpr DWORD FILE_SHARE_READ = 0x1;
 constexpr DWORD FILE_SHARE_WRITE = 0x2;
 constexpr DWORD FILE_SHARE_DELETE = 0x4;
@@ -217,6 +240,7 @@ constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
 constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000; // needed to open a folder
 constexpr DWORD FILE_FLAG_SEQUENTIAL_SCAN = 0x08000000;
 constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
@@ -280,17 +304,19 @@ LONG RegCloseKey(HKEY key);
 // Files and folders (kernel32). Paths are ANSI; names compare without regard to case.
 HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* security,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
-BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);
-BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
-               void* overlapped);
-BOOL FlushFileBuffers(HANDLE file);
+[[nodiscard]] BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
+                            void* overlapped);
+[[nodiscard]] BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite,
+                             DWORD* bytesWritten, void* overlapped);
+[[nodiscard]] BOOL FlushFileBuffers(HANDLE file);
 DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh);
+[[nodiscard]] BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileA(const char* fileName);
-BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags);
+[[nodiscard]] BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags);
 DWORD GetFileAttributesA(const char* fileName);
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* findData);
-BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* findData);
+[[nodiscard]] BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* findData);
 BOOL FindClose(HANDLE find);
 BOOL SetCurrentDirectoryA(const char* path);
 
@@ -316,18 +342,20 @@ HANDLE CreateFileMappingA(HANDLE file, void* security, DWORD protect, DWORD maxi
 DWORD GetLastError();
 void SetLastError(DWORD errorCode);
 void Sleep(DWORD milliseconds);
-BOOL CreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
-                    void* threadAttributes, BOOL inheritHandles, DWORD creationFlags,
-                    void* environment, const char* currentDirectory, STARTUPINFOA* startupInfo,
-                    PROCESS_INFORMATION* processInformation);
+[[nodiscard]] BOOL CreateProcessA(const char* applicationName, char* commandLine,
+                                  void* processAttributes, void* threadAttributes,
+                                  BOOL inheritHandles, DWORD creationFlags, void* environment,
+                                  const char* currentDirectory, STARTUPINFOA* startupInfo,
+                                  PROCESS_INFORMATION* processInformation);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size);
 UINT GetSystemDirectoryA(char* buffer, UINT size); // length without the zero; needed size if short
 const char* GetCommandLineA();
-BOOL GetVersionExA(OSVERSIONINFOEXA* versionInfo); // honours dwOSVersionInfoSize (148 or 156)
+// Honours dwOSVersionInfoSize: 148 for the plain record, 156 for the extended one.
+[[nodiscard]] BOOL GetVersionExA(OSVERSIONINFOEXA* versionInfo);
 void GetSystemInfo(SYSTEM_INFO* systemInfo);
 LCID GetUserDefaultLCID();
-BOOL QueryPerformanceCounter(LONGLONG* count);
+[[nodiscard]] BOOL QueryPerformanceCounter(LONGLONG* count);
 DWORD GetTickCount();
 
 // User interface (user32) and shell (shell32). The real layer loads each DLL from the system folder
@@ -351,6 +379,14 @@ HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, con
 // desktop shell answers). The arguments are those of IShellDispatch2::ShellExecute, in its order.
 HRESULT DesktopShellExecute(const char* file, const char* parameters, const char* directory,
                             const char* operation, int showCommand);
+
+// A kernel32 function that older Windows lacks, looked up by name at run time; null when absent.
+// FARPROC is the generic function type, so the cast names what the function really is.
+template <class Function> Function Kernel32Function(const char* name) {
+    const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    return kernel32 == nullptr ? nullptr
+                               : reinterpret_cast<Function>(GetProcAddress(kernel32, name));
+}
 
 // ---- Owners ------------------------------------------------------------------------------------
 

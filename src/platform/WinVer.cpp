@@ -1,5 +1,7 @@
 #include "platform/WinVer.h"
 
+#include "base/PathTools.h"
+#include "base/Registry.h"
 #include "os/os.h"
 #include "platform/Random.h"
 
@@ -51,10 +53,7 @@ bool QueryVersion(Machine& machine) {
 // GetNativeSystemInfo, where kernel32 has it, tells a 32-bit process the machine's real processor.
 os::WORD ProcessorArchitecture() {
     os::SYSTEM_INFO info{};
-    const os::HMODULE kernel = os::GetModuleHandleA("kernel32.dll");
-    const auto native = kernel == nullptr ? nullptr
-                                          : reinterpret_cast<os::GetNativeSystemInfoFn>(
-                                                os::GetProcAddress(kernel, "GetNativeSystemInfo"));
+    const auto native = os::Kernel32Function<os::GetNativeSystemInfoFn>("GetNativeSystemInfo");
     if (native != nullptr) {
         native(&info);
     } else {
@@ -63,49 +62,30 @@ os::WORD ProcessorArchitecture() {
     return info.wProcessorArchitecture;
 }
 
-struct RegText {
-    os::DWORD type;
-    std::string text;
-};
-
-// A registry value read into `capacity` bytes; Windows does not promise a terminating zero, so
-// the text is cut at the first zero within what was returned.
-std::optional<RegText> QueryRegText(os::HKEY key, const char* name, os::DWORD capacity) {
-    std::vector<char> data(capacity + 1, '\0');
-    os::DWORD type = os::REG_NONE;
-    os::DWORD size = capacity;
-    if (os::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<os::BYTE*>(data.data()),
-                             &size) != os::ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    const char* begin = data.data();
-    const char* end = begin + std::min(size, capacity);
-    return RegText{type, std::string(begin, std::find(begin, end, '\0'))};
+// A key of HKEY_LOCAL_MACHINE, opened (never created) with the accessor's mask; it closes it.
+bool OpenMachineKey(Registry& registry, const char* path) {
+    registry.SetRootKey(os::HKEY_LOCAL_MACHINE);
+    return registry.OpenKey(path, false);
 }
 
+// Read through the 64-bit view: a 32-bit process on 64-bit Windows would otherwise see the
+// redirected key. A value that cannot be read as text is no name, and the tables' name stays.
 std::optional<std::string> RegistryProductName() {
-    os::ScopedRegHandle key;
-    if (os::RegOpenKeyExA(os::HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
-                          0, os::KEY_ALL_ACCESS | os::KEY_WOW64_64KEY,
-                          key.receive()) != os::ERROR_SUCCESS) {
+    Registry registry(os::KEY_ALL_ACCESS | os::KEY_WOW64_64KEY);
+    if (!OpenMachineKey(registry, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion") ||
+        !registry.ValueExists("ProductName")) {
         return std::nullopt;
     }
-    os::DWORD size = 0;
-    if (os::RegQueryValueExA(key.get(), "ProductName", nullptr, nullptr, nullptr, &size) !=
-        os::ERROR_SUCCESS) {
+    try {
+        return registry.ReadString("ProductName");
+    } catch (const RegistryError&) {
         return std::nullopt;
     }
-    const std::optional<RegText> value = QueryRegText(key.get(), "ProductName", size);
-    if (!value || (value->type != os::REG_SZ && value->type != os::REG_EXPAND_SZ)) {
-        return std::nullopt; // a value of another type is no name
-    }
-    return value->text;
 }
 
 bool KeyOpensForReading(const char* path) {
-    os::ScopedRegHandle key;
-    return os::RegOpenKeyExA(os::HKEY_LOCAL_MACHINE, path, 0, os::KEY_READ, key.receive()) ==
-           os::ERROR_SUCCESS;
+    Registry registry(os::KEY_READ);
+    return OpenMachineKey(registry, path);
 }
 
 // ---- NT family: version part of the name ----
@@ -293,15 +273,14 @@ std::string EditionByProductType(const Machine& machine) {
     }
 }
 
-// Before NT 4 SP6 there is no extended record; the product type is kept in the registry.
+// Before NT 4 SP6 there is no extended record; the product type is kept in the registry, as a
+// plain string of at most 256 bytes.
 std::string EditionFromProductOptions() {
-    os::ScopedRegHandle key;
-    if (os::RegOpenKeyExA(os::HKEY_LOCAL_MACHINE,
-                          "SYSTEM\\CurrentControlSet\\Control\\ProductOptions", 0, os::KEY_READ,
-                          key.receive()) != os::ERROR_SUCCESS) {
+    Registry registry(os::KEY_READ);
+    if (!OpenMachineKey(registry, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions")) {
         return "";
     }
-    std::optional<RegText> value = QueryRegText(key.get(), "ProductType", 256);
+    const std::optional<RegistryText> value = registry.QueryText("ProductType", 256);
     if (!value || value->type != os::REG_SZ) {
         return "";
     }
@@ -415,7 +394,8 @@ std::string SystemFolder() {
         return "";
     }
     std::string folder(buffer, length);
-    return folder.back() == '\\' ? folder : folder + '\\';
+    AddBackslash(folder);
+    return folder;
 }
 
 // A bare file name of letters, digits, dots, dashes and underscores: nothing that could carry a
@@ -459,9 +439,7 @@ std::string TemporaryFileName() {
     if (!IsSafeInQuotes(name)) {
         name.clear();
     }
-    if (!name.empty() && name.back() != '\\') {
-        name += '\\';
-    }
+    AddBackslash(name);
     for (int letter = 0; letter < 8; ++letter) {
         name += static_cast<char>('a' + RandomBelow(26));
     }

@@ -6,6 +6,6 @@
 extern bool IsWin64; // the version text contains " 64"; false until GetWinVersionText runs
 
 std::string GetWinVersionText();
-bool GetWinVersionInfo(std::string& name, std::string& servicePack);
+[[nodiscard]] bool GetWinVersionInfo(std::string& name, std::string& servicePack);
 // Runs `command` through the command interpreter and returns its console output (ANSI).
 std::string RunCommandCapture(const std::string& command);

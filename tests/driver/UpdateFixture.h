@@ -1,7 +1,7 @@
 // A machine with the host installed and the updater downloaded, for whole-update tests.
 #pragma once
 
-#include "driver/ProgInfo.h"
+#include "context/ProgInfo.h"
 #include "driver/ZelmSoundUpdate.h"
 #include "os/sim/Sim.h"
 #include "support/HostMachine.h"

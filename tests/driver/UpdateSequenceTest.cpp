@@ -35,13 +35,16 @@ TEST_F(UpdateSequence, DeclinedInstallChangesNothing) {
 
 TEST_F(UpdateSequence, VersionGuardAsksOnlyAboutANewerInstalledBank) {
     struct Case {
+        const char* name;
         std::string installed;
         bool asked;
     };
-    const std::vector<Case> cases = {{Installed(0), false}, {Installed(5), false},
-                                     {Installed(6), true},  {Installed(255), true},
-                                     {"zorv\x02", false},   {"other\x09rest", true}};
+    const std::vector<Case> cases = {
+        {"version 0", Installed(0), false}, {"version 5", Installed(5), false},
+        {"version 6", Installed(6), true},  {"version 255", Installed(255), true},
+        {"5 bytes", "zorv\x02", false},     {"byte 5 is 9", "other\x09rest", true}};
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         SetUp();
         sim::PutFile(kBankPath, c.installed);
         sim::AnswerBoxes({os::IDYES, os::IDYES, os::IDNO});
@@ -108,15 +111,16 @@ TEST_F(UpdateSequence, QuietModeAsksNothingAndStartsHostOnlyWithRunApp) {
                                      {"Modest RunApp", true, true},   {"modest runapp", true, true},
                                      {"runapp modest", false, false}, {"x runapp", false, false}};
     for (const Case& c : cases) {
+        SCOPED_TRACE("arguments \"" + c.arguments + "\"");
         SetUp();
         sim::PutFile(kBankPath, Installed(9)); // quiet mode skips the version guard
         sim::AnswerBoxes({os::IDYES, os::IDNO});
-        EXPECT_EQ(Run(c.arguments), 0) << c.arguments;
-        EXPECT_EQ(sim::Boxes().size(), c.quiet ? 0u : 2u) << c.arguments;
+        EXPECT_EQ(Run(c.arguments), 0);
+        EXPECT_EQ(sim::Boxes().size(), c.quiet ? 0u : 2u);
         if (c.quiet) {
             ExpectInstalled();
         }
-        EXPECT_EQ(sim::ShellExecutes().size(), c.started ? 1u : 0u) << c.arguments;
+        EXPECT_EQ(sim::ShellExecutes().size(), c.started ? 1u : 0u);
     }
 }
 
@@ -206,6 +210,7 @@ TEST_F(UpdateSequence, NoHostInstalledShowsTheBilingualBox) {
     EXPECT_EQ(english.caption, "Zelm update");
     EXPECT_EQ(english.style, kErrorStyle);
 
+    SCOPED_TRACE("Russian locale");
     SetUp();
     sim::RemoveTree(kHost);
     sim::SetUserLocale(0x0419);
@@ -299,8 +304,11 @@ TEST_F(UpdateSequence, WrongRegistryTypeEndsInApplicationErrorWithExitCodeOne) {
     EXPECT_EQ(Run(), 1);
     ASSERT_EQ(sim::Boxes().size(), 1u);
     const sim::Box& box = sim::Boxes()[0];
+    EXPECT_FALSE(box.extended);
+    EXPECT_FALSE(box.hasOwner);
     EXPECT_EQ(box.caption, "Application Error");
     EXPECT_EQ(box.text, "Invalid data type for 'TheLastRunFolder'");
+    EXPECT_EQ(box.style, kErrorStyle);
     ExpectNothingChanged();
 }
 
@@ -323,20 +331,49 @@ TEST_F(UpdateSequence, MissingUninstallEntryIsCreatedForTheSize) {
     ExpectInstalled();
 }
 
-TEST_F(UpdateSequence, RestrictsTheDllSearchBeforeAnythingElse) {
-    sim::AnswerBoxes({os::IDNO});
-    Run();
-    const sim::DllSearch search = sim::DllSearchState();
-    EXPECT_TRUE(search.defaultDirectoriesSet);
-    EXPECT_EQ(search.defaultDirectoriesFlags, os::LOAD_LIBRARY_SEARCH_SYSTEM32);
-    EXPECT_TRUE(search.dllDirectoryCleared);
+TEST_F(UpdateSequence, RunningHostIsAskedToQuitBeforeTheSelfCheck) {
+    std::string image = sim_tests::MakeStampedImage(Bank());
+    image[image.size() / 2] = static_cast<char>(image[image.size() / 2] ^ 0x01);
+    sim::PutFile(kOwnPath, image);
+    sim::StartHost({kHost, 0, false, true});
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    EXPECT_EQ(sim::Boxes()[0].text, "The update is damaged.");
+    EXPECT_EQ(sim::QuitMessagesToHost(), 1);
+    const int quit = sim::FirstCall("PostMessageA", "TZelmMainForm");
+    const int selfCheck = sim::FirstCall("CreateFileA", "ZelmSoundUpdate.exe");
+    ASSERT_NE(quit, -1);
+    ASSERT_NE(selfCheck, -1);
+    EXPECT_LT(quit, selfCheck);
+}
 
-    SetUp();
-    sim::SetDllSearchFunctions(false); // before Windows 7 with KB2533623
-    sim::AnswerBoxes({os::IDNO});
-    Run();
-    EXPECT_FALSE(sim::DllSearchState().defaultDirectoriesSet);
-    EXPECT_TRUE(sim::DllSearchState().dllDirectoryCleared);
+// The first calls of the process are the restriction itself: nothing is loaded before it.
+TEST_F(UpdateSequence, RestrictsTheDllSearchBeforeAnythingElse) {
+    for (const bool hasSetDefaultDllDirectories : {true, false}) {
+        SCOPED_TRACE(hasSetDefaultDllDirectories ? "SetDefaultDllDirectories"
+                                                 : "before Windows 7 with KB2533623");
+        SetUp();
+        sim::SetDllSearchFunctions(hasSetDefaultDllDirectories);
+        sim::AnswerBoxes({os::IDNO});
+        EXPECT_EQ(Run(), 0);
+        std::vector<std::string> expected = {"GetModuleHandleA kernel32.dll",
+                                             "GetProcAddress SetDefaultDllDirectories"};
+        if (hasSetDefaultDllDirectories) {
+            expected.push_back("SetDefaultDllDirectories ");
+        }
+        expected.push_back("SetDllDirectoryA ");
+        std::vector<std::string> first;
+        for (std::size_t i = 0; i < expected.size() && i < sim::CallLog().size(); ++i) {
+            first.push_back(sim::CallLog()[i].function + " " + sim::CallLog()[i].subject);
+        }
+        EXPECT_EQ(first, expected);
+        const sim::DllSearch search = sim::DllSearchState();
+        EXPECT_EQ(search.defaultDirectoriesSet, hasSetDefaultDllDirectories);
+        if (hasSetDefaultDllDirectories) {
+            EXPECT_EQ(search.defaultDirectoriesFlags, os::LOAD_LIBRARY_SEARCH_SYSTEM32);
+        }
+        EXPECT_TRUE(search.dllDirectoryCleared);
+    }
 }
 
 } // namespace

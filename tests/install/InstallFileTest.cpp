@@ -1,7 +1,7 @@
 #include "install/InstallTestBank.h"
 #include "install/SetupRim.h"
 
-#include "driver/ProgInfo.h"
+#include "context/ProgInfo.h"
 #include "os/sim/Sim.h"
 
 #include <gtest/gtest.h>
@@ -71,9 +71,14 @@ TEST_F(InstallFileTest, OverwritesExistingTargetWithoutAsking) {
     EXPECT_TRUE(sim::Boxes().empty());
 }
 
-TEST_F(InstallFileTest, TargetHeldByHostShowsBoxAndKeepsOldFile) {
+// The share mode with which another program holds the target: no open file is replaced, not
+// even one shared for deleting.
+class InstallFileHeldTargetTest : public InstallFileTest,
+                                  public ::testing::WithParamInterface<os::DWORD> {};
+
+TEST_P(InstallFileHeldTargetTest, ShowsBoxAndKeepsOldFile) {
     sim::PutFile(kTarget, kOldBank);
-    const int hold = sim::HoldFile(kTarget, 0);
+    const int hold = sim::HoldFile(kTarget, GetParam());
 
     Install();
 
@@ -81,6 +86,21 @@ TEST_F(InstallFileTest, TargetHeldByHostShowsBoxAndKeepsOldFile) {
     ExpectEnglishFailureBox();
     ExpectOldBankUntouched();
 }
+
+INSTANTIATE_TEST_SUITE_P(ShareModes, InstallFileHeldTargetTest,
+                         ::testing::Values(0, os::FILE_SHARE_READ,
+                                           os::FILE_SHARE_READ | os::FILE_SHARE_WRITE |
+                                               os::FILE_SHARE_DELETE),
+                         [](const ::testing::TestParamInfo<os::DWORD>& param) {
+                             switch (param.param) {
+                             case 0:
+                                 return "SharingNothing";
+                             case os::FILE_SHARE_READ:
+                                 return "SharingReading";
+                             default:
+                                 return "SharingEverything";
+                             }
+                         });
 
 TEST_F(InstallFileTest, DiskFullHalfWayKeepsOldFile) {
     ASSERT_GT(InstallTestBank().size(), 1U << 20);

@@ -124,6 +124,16 @@ TEST_F(LangFilesTest, LaterOfTwoFilesHoldingTheLocaleWins) {
     EXPECT_EQ(CurrentName(), "german.lng");
 }
 
+TEST_F(LangFilesTest, LocaleMatchInTheFirstListedFileIsChosen) {
+    SetLocale(1029);
+    PutLang("czech.lng", CompleteLangFile("czech", "1029"));
+    PutLang("english.lng", CompleteLangFile("english", "1033"));
+    ASSERT_TRUE(InitLanguages());
+    ASSERT_EQ(Languages().LocaleLangIndex, 0); // listed first, and not the default file
+    EXPECT_EQ(CurrentName(), "czech.lng");
+    EXPECT_EQ(Ctx.LangCode, 1029);
+}
+
 TEST_F(LangFilesTest, SecondLangCodeLineMatchesAndTheFirstIsTheCode) {
     SetLocale(1049);
     PutLang("english.lng", CompleteLangFile("english", "1033"));
@@ -258,7 +268,7 @@ TEST_F(RecordedChoiceTest, FailedReadOfTheTextLeavesTheStepWithTheKeyClosed) {
     os::sim::FailCall(os::sim::Call::RegQueryValueEx,
                       os::sim::CallCount(os::sim::Call::RegQueryValueEx) + 3,
                       os::ERROR_ACCESS_DENIED);
-    EXPECT_THROW(InitLanguages(), RegistryError);
+    EXPECT_THROW((void)InitLanguages(), RegistryError);
     EXPECT_EQ(os::sim::OpenKeys(), 0);
 }
 

@@ -1,7 +1,7 @@
 // A fresh simulated machine with an installed host, for the language unit's tests.
 #pragma once
 
-#include "driver/ProgInfo.h"
+#include "context/ProgInfo.h"
 #include "lang/LangUnit.h"
 #include "os/sim/Sim.h"
 

@@ -122,27 +122,39 @@ TEST_F(LangTextTest, ChangeOnDiskIsSeenByTheNextLookup) {
     EXPECT_EQ(GetLangText("soundquest"), "after");
 }
 
-TEST_F(LangTextTest, FilesAreClosedAfterEveryLookupAndReadWhileOthersWriteThem) {
+TEST_F(LangTextTest, FilesAreClosedAfterEveryLookupAndSharedWithReadersOnly) {
     Install("[noright]\none\ntwo\n\n");
-    // The host's own editor, say, keeps the file open for writing.
-    const os::ScopedFileHandle writer(os::CreateFileA(
-        (kLangFolder + "german.lng").c_str(), os::GENERIC_WRITE,
-        os::FILE_SHARE_READ | os::FILE_SHARE_WRITE, nullptr, os::OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(writer.valid());
+    const std::string german = kLangFolder + "german.lng";
+    // Another program reading the file, sharing it with readers: the lookups go on.
+    const int reader = os::sim::HoldFile(german, os::FILE_SHARE_READ);
     EXPECT_EQ(GetLangLongText("noright"), "one\r\ntwo");
     EXPECT_EQ(GetLangText("bellwick"), "english bank");
-    EXPECT_EQ(os::sim::OpenHandles(), 1);
+    EXPECT_EQ(os::sim::OpenHandles(), 0);
     EXPECT_TRUE(os::sim::Boxes().empty());
+    os::sim::ReleaseFile(reader);
+
+    // The host's own editor, say, keeps it open for writing: the file is unreadable.
+    const os::ScopedFileHandle writer(os::CreateFileA(german.c_str(), os::GENERIC_WRITE,
+                                                      os::FILE_SHARE_READ | os::FILE_SHARE_WRITE,
+                                                      nullptr, os::OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer.valid());
+    EXPECT_EQ(GetLangLongText("noright"), "");
+    EXPECT_EQ(BoxTexts(),
+              std::vector<std::string>{"Can't handle the language support file german.lng"});
+    EXPECT_EQ(os::sim::OpenHandles(), 1);
 }
 
 TEST_F(LangTextTest, PlaceholdersAreFilledInOrderAndOnlyWhileTheyChain) {
     Install("[swap]\n%2 and %1\n\n[only2]\nonly %2\n\n[twice]\n%1 %1\n\n"
-            "[digits]\n%12 %1%1\n\n[beyond]\n%1 %2 %3\n\n[long]\n%1 first\n%2 second\n\n");
+            "[digits]\n%12 %1%1\n\n[beyond]\n%1 %2 %3\n\n[long]\n%1 first\n%2 second\n\n"
+            "[four]\n%4%3%2%1\n\n");
     EXPECT_EQ(FormatLangText("swap", {"A", "B"}), "B and A");
     EXPECT_EQ(FormatLangText("only2", {"A"}), "only %2");
     EXPECT_EQ(FormatLangText("twice", {"x%2", "y"}), "xy xy");
     EXPECT_EQ(FormatLangText("digits", {"A", "B", "C"}), "A2 AA");
     EXPECT_EQ(FormatLangText("beyond", {"A"}), "A  ");
+    EXPECT_EQ(FormatLangText("four", {"A", "B", "C", "D"}), "DCBA");
+    EXPECT_EQ(FormatLangLongText("four", {"A", "B", "C"}), "CBA");
     EXPECT_EQ(FormatLangText("swap", {"A", "B", "C", "D", "E"}), "B and A");
     EXPECT_EQ(FormatLangLongText("long", {"A", "B"}), "A first\r\nB second");
     EXPECT_EQ(FormatLangText("long", {"A", "B"}), "A first");

@@ -168,11 +168,16 @@ TEST_F(FilesTest, MoveReplacesOnlyWhenAskedAndRespectsOpens) {
     sim::PutFile(temp, "new");
     EXPECT_FALSE(MoveFileExA(temp, kBank, 0));
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    {
-        const auto target = Open(kBank, GENERIC_READ, FILE_SHARE_READ);
+    for (const DWORD share : {FILE_SHARE_READ, FILE_SHARE_READ | FILE_SHARE_DELETE}) {
+        SCOPED_TRACE("target open with share mode " + std::to_string(share));
+        const auto target = Open(kBank, GENERIC_READ, share);
         EXPECT_FALSE(MoveFileExA(temp, kBank, MOVEFILE_REPLACE_EXISTING));
-        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED); // on NTFS even when shared for deleting
     }
+    const int hold = sim::HoldFile(kBank, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    EXPECT_FALSE(MoveFileExA(temp, kBank, MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    sim::ReleaseFile(hold);
     {
         const auto source = Open(temp, GENERIC_READ, FILE_SHARE_READ);
         EXPECT_FALSE(MoveFileExA(temp, kBank, MOVEFILE_REPLACE_EXISTING));
@@ -195,6 +200,41 @@ TEST_F(FilesTest, AttributesTellFilesFoldersAndJunctions) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(GetFileAttributesA("C:\\None\\none"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(FilesTest, FoldersOpenOnlyWithBackupSemanticsAndJunctionsShareTheirIdentity) {
+    sim::PutFile("C:\\Data\\file", "x");
+    sim::MakeJunction("C:\\Link", "C:\\Data");
+    EXPECT_FALSE(Open("C:\\Data", FILE_READ_ATTRIBUTES, FILE_SHARE_READ).valid());
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    const auto identity = [](const char* path) {
+        const ScopedFileHandle handle(CreateFileA(path, FILE_READ_ATTRIBUTES, 0, nullptr,
+                                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                                  nullptr));
+        BY_HANDLE_FILE_INFORMATION info{};
+        EXPECT_TRUE(handle.valid()) << path;
+        EXPECT_TRUE(GetFileInformationByHandle(handle.get(), &info)) << path;
+        return std::to_string(info.dwVolumeSerialNumber) + ":" +
+               std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow) +
+               ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? " folder" : " file");
+    };
+    EXPECT_EQ(identity("C:\\Link"), identity("C:\\data\\"));
+    EXPECT_NE(identity("C:\\Data\\file"), identity("C:\\Data"));
+    // Attribute access conflicts with no share mode: a file opened exclusively still tells it.
+    const auto exclusive = Open("C:\\Data\\file", GENERIC_READ, 0);
+    EXPECT_EQ(identity("C:\\Data\\file"), identity("C:\\Link\\file"));
+}
+
+TEST_F(FilesTest, ClosingAnOwnerKeepsTheLastError) {
+    sim::PutFile(kBank, "bank");
+    auto file = Open(kBank, GENERIC_READ, FILE_SHARE_READ);
+    const HANDLE raw = file.get();
+    SetLastError(ERROR_SHARING_VIOLATION);
+    sim::FailCall(sim::Call::CloseHandle, sim::CallCount(sim::Call::CloseHandle) + 1,
+                  ERROR_INVALID_HANDLE);
+    file.reset();
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(CloseHandle(raw)); // the failed close touched nothing
 }
 
 TEST_F(FilesTest, InjectedFaultsTouchNothing) {

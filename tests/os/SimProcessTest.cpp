@@ -84,6 +84,18 @@ TEST_F(HostTest, HeldBankIsReleasedOnlyAfterTheDelay) {
     EXPECT_FALSE(sim::HostRunning());
 }
 
+TEST_F(HostTest, HostSharesItsBankWithReadersOnly) {
+    StartHostWithBank(0);
+    EXPECT_FALSE(OpensExclusively(kBank));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(ScopedFileHandle(CreateFileA(kBank, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, 0, nullptr))
+                    .valid());
+    EXPECT_FALSE(ScopedFileHandle(CreateFileA(kBank, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, 0, nullptr))
+                     .valid());
+}
+
 TEST_F(HostTest, HostThatNeverReleasesKeepsEverything) {
     StartHostWithBank(0, true);
     EXPECT_TRUE(PostMessageA(FindWindowA("TZelmMainForm", nullptr), WM_QUIT, 0, 0));

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace os;
 
@@ -93,8 +94,8 @@ TEST_F(SystemTest, ThirtyTwoBitProcessSeesIntelButNativeInfoSeesTheMachine) {
 }
 
 TEST_F(SystemTest, SetDefaultDllDirectoriesIsRecorded) {
-    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories"));
+    const auto setDefault =
+        Kernel32Function<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
     ASSERT_NE(setDefault, nullptr);
     EXPECT_TRUE(setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32));
     EXPECT_TRUE(SetDllDirectoryA(""));
@@ -103,8 +104,29 @@ TEST_F(SystemTest, SetDefaultDllDirectoriesIsRecorded) {
     EXPECT_TRUE(sim::DllSearchState().dllDirectoryCleared);
 
     sim::SetDllSearchFunctions(false);
-    EXPECT_EQ(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories"),
-              nullptr);
+    EXPECT_EQ(Kernel32Function<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories"), nullptr);
+}
+
+TEST_F(SystemTest, CallLogKeepsEveryCallInOrderWithWhatItWorkedOn) {
+    sim::PutFile("C:\\Zelm\\a.txt", "a");
+    {
+        const ScopedFileHandle file(
+            CreateFileA("c:\\Zelm\\a.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+    Sleep(5);
+    MessageBoxA(nullptr, "text", "Caption", MB_OK);
+    std::vector<std::string> log;
+    for (const sim::LoggedCall& call : sim::CallLog()) {
+        log.push_back(call.function + " " + call.subject);
+    }
+    EXPECT_EQ(
+        log, (std::vector<std::string>{"CreateFileA C:\\Zelm\\a.txt", "CloseHandle C:\\Zelm\\a.txt",
+                                       "Sleep 5", "MessageBoxA Caption"}));
+    EXPECT_EQ(sim::FirstCall("MessageBoxA"), 3);
+    EXPECT_EQ(sim::FirstCall("CloseHandle", "A.TXT"), 1);
+    EXPECT_EQ(sim::FirstCall("CreateFileA", "b.txt"), -1);
+    sim::Reset();
+    EXPECT_TRUE(sim::CallLog().empty());
 }
 
 TEST_F(SystemTest, ModuleFileNameTruncatesLikeWindows) {

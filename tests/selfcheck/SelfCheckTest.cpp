@@ -1,5 +1,5 @@
 #include "install/SelfCheck.h"
-#include "driver/ProgInfo.h"
+#include "context/ProgInfo.h"
 #include "install/ImageDigest.h"
 #include "lang/LangUnit.h"
 #include "os/sim/Sim.h"

@@ -17,5 +17,5 @@ std::vector<std::uint8_t> MakeSilentFrame(const MpegFrameHeader& like);
 // Appends silent frames, whose bitrates are chosen so that their sizes add up exactly, until
 // `clip` is `targetSize` bytes long. The clip must be a whole number of Layer III frames.
 // False with `error` set when it is not, is already longer, or the gap cannot be filled.
-bool PadWithSilentFrames(std::vector<std::uint8_t>& clip, std::size_t targetSize,
-                         std::string& error);
+[[nodiscard]] bool PadWithSilentFrames(std::vector<std::uint8_t>& clip, std::size_t targetSize,
+                                       std::string& error);

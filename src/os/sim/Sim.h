@@ -62,6 +62,10 @@ std::vector<std::string> ListFolder(const std::string& winPath); // names, sorte
 // hold) when the file does not exist.
 int HoldFile(const std::string& winPath, DWORD shareMode);
 void ReleaseFile(int holdId);
+// As on NTFS: MoveFileExA will not replace a file that any handle or hold keeps open, whatever it
+// shares (ERROR_ACCESS_DENIED); an open for attributes only takes no part in sharing; a folder
+// opens only with FILE_FLAG_BACKUP_SEMANTICS. GetFileInformationByHandle gives the Linux device
+// and inode as volume serial number and file index, so a junction has its target's identity.
 
 // Writes to files whose path contains `pathPart` (case-insensitive; empty for every file) fail
 // with ERROR_DISK_FULL once this many bytes have been written through one handle. The write that
@@ -81,6 +85,7 @@ enum class Call {
     WriteFile,
     FlushFileBuffers,
     GetFileSize,
+    GetFileInformationByHandle,
     CloseHandle,
     DeleteFile,
     MoveFileEx,
@@ -112,6 +117,20 @@ void FailCall(Call call, int nth, DWORD error);
 // their command line, boxes by caption or text, environment variables by name.
 void FailCallsOn(Call call, const std::string& pathPart, DWORD error);
 int CallCount(Call call);
+
+// ---- Call log ----------------------------------------------------------------------------------
+
+// Every os.h call since Reset but GetLastError and SetLastError, in the order made, failed ones
+// included: the Win32 name of the function and what it worked on (a path, a key path and value
+// name, a module or function name, a box caption, a window class; empty when nothing is named).
+struct LoggedCall {
+    std::string function;
+    std::string subject;
+};
+const std::vector<LoggedCall>& CallLog();
+// The position in the log of the first call of `function` whose subject contains `subjectPart`
+// (without regard to ASCII case; empty for any subject), or -1 when there is none.
+int FirstCall(const std::string& function, const std::string& subjectPart = "");
 
 // Leak checks: handles still open (files, finds, mappings, processes, threads) and registry keys
 // still open (predefined roots never count).
@@ -149,8 +168,9 @@ struct HostOptions {
     bool hasWindow = true;      // shows a "TZelmMainForm" window
 };
 // A running host: mapping "zelm_memfile", a top-level "TZelmMainForm" window, and folder +
-// "zorv.3bs" held open with share mode 0 (when that file exists). WM_QUIT posted to its window
-// ends it: the window and mapping go at once, the file is released after releaseDelayMs.
+// "zorv.3bs" held open for reading, shared with other readers (when that file exists), as a
+// program that only reads its bank holds it. WM_QUIT posted to its window ends it: the window and
+// mapping go at once, the file is released after releaseDelayMs.
 void StartHost(const HostOptions& options);
 bool HostRunning(); // started and not yet ended (it ends when it has released its file)
 int QuitMessagesToHost();

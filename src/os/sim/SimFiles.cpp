@@ -64,6 +64,7 @@ struct CreateRequest {
     DWORD access;
     DWORD share;
     DWORD disposition;
+    bool backupSemantics; // the flag without which a folder cannot be opened
 };
 
 // The checks of CreateFileA in the order Windows makes them; 0 when the open may go ahead.
@@ -78,7 +79,9 @@ DWORD CreateError(const HostLocation& location, const CreateRequest& request) {
     if (info && request.disposition == CREATE_NEW) {
         return ERROR_FILE_EXISTS;
     }
-    if (info && S_ISDIR(info->st_mode)) {
+    const bool opensFolder = request.backupSemantics && (request.disposition == OPEN_EXISTING ||
+                                                         request.disposition == OPEN_ALWAYS);
+    if (info && S_ISDIR(info->st_mode) && !opensFolder) {
         return ERROR_ACCESS_DENIED;
     }
     if (!info) {
@@ -219,9 +222,9 @@ using namespace sim::detail;
 using sim::Call;
 
 HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* /*security*/,
-                   DWORD creationDisposition, DWORD /*flagsAndAttributes*/,
-                   HANDLE /*templateFile*/) {
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE /*templateFile*/) {
     CatchUpHost();
+    LogCall("CreateFileA", PathText(fileName));
     DWORD error = 0;
     if (Faulted(Call::CreateFile, {PathText(fileName)}, error)) {
         return Fail(error, INVALID_HANDLE_VALUE);
@@ -235,12 +238,17 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, v
     }
     const HostLocation location = Locate(*path);
     const CreateRequest request{AccessBits(desiredAccess), shareMode & kShareAll,
-                                creationDisposition};
+                                creationDisposition,
+                                (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0};
     if (const DWORD refusal = CreateError(location, request); refusal != NO_ERROR) {
         return Fail(refusal, INVALID_HANDLE_VALUE);
     }
-    const bool existed = StatOf(location.host).has_value();
-    const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (Truncates(creationDisposition) ? O_TRUNC : 0);
+    const auto existing = StatOf(location.host);
+    const bool existed = existing.has_value();
+    const bool folder = existed && S_ISDIR(existing->st_mode);
+    const int flags =
+        folder ? O_RDONLY | O_DIRECTORY | O_CLOEXEC
+               : O_RDWR | O_CREAT | O_CLOEXEC | (Truncates(creationDisposition) ? O_TRUNC : 0);
     const int fd = open(location.host.c_str(), flags, 0644);
     const auto identity = IdentityOf(location.host);
     if (fd < 0 || !identity) {
@@ -282,6 +290,7 @@ HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode, 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
               void* /*overlapped*/) {
     OpenFile* open = ObjectAs<OpenFile>(file);
+    LogCall("ReadFile", open != nullptr ? open->winPath : "");
     DWORD error = 0;
     if (Faulted(Call::ReadFile, {open != nullptr ? open->winPath : ""}, error)) {
         return Fail(error, 0);
@@ -307,6 +316,7 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
                void* /*overlapped*/) {
     OpenFile* open = ObjectAs<OpenFile>(file);
+    LogCall("WriteFile", open != nullptr ? open->winPath : "");
     DWORD error = 0;
     if (Faulted(Call::WriteFile, {open != nullptr ? open->winPath : ""}, error)) {
         return Fail(error, 0);
@@ -338,6 +348,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
 
 BOOL FlushFileBuffers(HANDLE file) {
     const OpenFile* open = ObjectAs<OpenFile>(file);
+    LogCall("FlushFileBuffers", open != nullptr ? open->winPath : "");
     DWORD error = 0;
     if (Faulted(Call::FlushFileBuffers, {open != nullptr ? open->winPath : ""}, error)) {
         return Fail(error, 0);
@@ -353,6 +364,7 @@ BOOL FlushFileBuffers(HANDLE file) {
 
 DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) {
     const OpenFile* open = ObjectAs<OpenFile>(file);
+    LogCall("GetFileSize", open != nullptr ? open->winPath : "");
     DWORD error = 0;
     if (Faulted(Call::GetFileSize, {open != nullptr ? open->winPath : ""}, error)) {
         return Fail(error, INVALID_FILE_SIZE);
@@ -369,8 +381,43 @@ DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) {
     return static_cast<DWORD>(size & 0xFFFFFFFF);
 }
 
+// The volume serial number and file index are the Linux device and inode: a folder reached
+// through a junction has the identity of its target.
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+    const OpenFile* open = ObjectAs<OpenFile>(file);
+    LogCall("GetFileInformationByHandle", open != nullptr ? open->winPath : "");
+    DWORD error = 0;
+    if (Faulted(Call::GetFileInformationByHandle, {open != nullptr ? open->winPath : ""}, error)) {
+        return Fail(error, 0);
+    }
+    struct stat info {};
+    if (open == nullptr || fstat(open->fd, &info) != 0) {
+        return Fail(ERROR_INVALID_HANDLE, 0);
+    }
+    if (information == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER, 0);
+    }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    const auto device = static_cast<std::uint64_t>(info.st_dev);
+    const auto inode = static_cast<std::uint64_t>(info.st_ino);
+    *information = BY_HANDLE_FILE_INFORMATION{};
+    information->dwFileAttributes =
+        S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    information->ftCreationTime = FileTimeOf(info.st_ctim);
+    information->ftLastAccessTime = FileTimeOf(info.st_atim);
+    information->ftLastWriteTime = FileTimeOf(info.st_mtim);
+    information->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
+    information->nNumberOfLinks = static_cast<DWORD>(info.st_nlink);
+    information->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(inode & 0xFFFFFFFF);
+    return 1;
+}
+
 BOOL DeleteFileA(const char* fileName) {
     CatchUpHost();
+    LogCall("DeleteFileA", PathText(fileName));
     DWORD error = 0;
     if (Faulted(Call::DeleteFile, {PathText(fileName)}, error)) {
         return Fail(error, 0);
@@ -395,6 +442,7 @@ BOOL DeleteFileA(const char* fileName) {
 
 BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags) {
     CatchUpHost();
+    LogCall("MoveFileExA", PathText(existingFileName) + " -> " + PathText(newFileName));
     DWORD error = 0;
     if (Faulted(Call::MoveFileEx, {PathText(existingFileName), PathText(newFileName)}, error)) {
         return Fail(error, 0);
@@ -424,9 +472,9 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
         if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
             return Fail(ERROR_ALREADY_EXISTS, 0);
         }
+        // NTFS replaces no file that is open, even one shared for deleting.
         if (!S_ISREG(targetInfo->st_mode) ||
-            SharingConflict(FileIdentity{targetInfo->st_dev, targetInfo->st_ino}, FILE_SHARE_DELETE,
-                            kShareAll)) {
+            HeldOpen(FileIdentity{targetInfo->st_dev, targetInfo->st_ino})) {
             return Fail(ERROR_ACCESS_DENIED, 0);
         }
     }
@@ -440,6 +488,7 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
 
 DWORD GetFileAttributesA(const char* fileName) {
     CatchUpHost();
+    LogCall("GetFileAttributesA", PathText(fileName));
     DWORD error = 0;
     if (Faulted(Call::GetFileAttributes, {PathText(fileName)}, error)) {
         return Fail(error, INVALID_FILE_ATTRIBUTES);
@@ -461,6 +510,7 @@ DWORD GetFileAttributesA(const char* fileName) {
 }
 
 BOOL SetCurrentDirectoryA(const char* path) {
+    LogCall("SetCurrentDirectoryA", PathText(path));
     DWORD error = 0;
     if (Faulted(Call::SetCurrentDirectory, {PathText(path)}, error)) {
         return Fail(error, 0);
@@ -490,6 +540,7 @@ BOOL CloseHandle(HANDLE object) {
     const auto found = world.objects.find(reinterpret_cast<std::uintptr_t>(object));
     const auto* file =
         found != world.objects.end() ? std::get_if<OpenFile>(&found->second) : nullptr;
+    LogCall("CloseHandle", file != nullptr ? file->winPath : "");
     DWORD error = 0;
     if (Faulted(Call::CloseHandle, {file != nullptr ? file->winPath : ""}, error)) {
         return Fail(error, 0);

@@ -9,7 +9,6 @@ namespace os::sim::detail {
 namespace {
 
 constexpr DWORD kReparseTagMountPoint = 0xA0000003;
-constexpr std::uint64_t kUnixEpochIn100ns = 116444736000000000ULL;
 
 std::string Upper(std::string_view text) {
     std::string upper(text);
@@ -46,13 +45,6 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
         ++p;
     }
     return p == pattern.size();
-}
-
-FILETIME FileTimeOf(const struct timespec& time) {
-    const std::uint64_t ticks = kUnixEpochIn100ns +
-                                static_cast<std::uint64_t>(time.tv_sec) * 10000000ULL +
-                                static_cast<std::uint64_t>(time.tv_nsec) / 100;
-    return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
 }
 
 WIN32_FIND_DATAA FindDataOf(const std::string& name, const struct stat& info, bool junction) {
@@ -126,6 +118,7 @@ using sim::Call;
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* findData) {
     CatchUpHost();
     const auto path = ParseWinPath(pattern);
+    LogCall("FindFirstFileA", path ? path->Text() : "");
     DWORD error = 0;
     if (Faulted(Call::FindFirstFile, {path ? path->Text() : ""}, error)) {
         SetError(error);
@@ -157,6 +150,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* findData) {
 
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* findData) {
     FindSearch* search = ObjectAs<FindSearch>(find);
+    LogCall("FindNextFileA", search != nullptr ? search->winPath : "");
     DWORD error = 0;
     if (Faulted(Call::FindNextFile, {search != nullptr ? search->winPath : ""}, error)) {
         SetError(error);
@@ -176,6 +170,7 @@ BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* findData) {
 
 BOOL FindClose(HANDLE find) {
     const FindSearch* search = ObjectAs<FindSearch>(find);
+    LogCall("FindClose", search != nullptr ? search->winPath : "");
     DWORD error = 0;
     if (Faulted(Call::FindClose, {search != nullptr ? search->winPath : ""}, error)) {
         SetError(error);

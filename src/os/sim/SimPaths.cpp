@@ -11,6 +11,7 @@ constexpr DWORD kGenericAll = 0x10000000;
 constexpr DWORD kFileReadData = 0x1;
 constexpr DWORD kFileWriteData = 0x2;
 constexpr DWORD kFileAppendData = 0x4;
+constexpr std::uint64_t kUnixEpochIn100ns = 116444736000000000ULL;
 
 bool IsDriveLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -124,6 +125,13 @@ std::optional<struct stat> StatOf(const std::string& host, bool followLinks) {
     return info;
 }
 
+FILETIME FileTimeOf(const struct timespec& time) {
+    const std::uint64_t ticks = kUnixEpochIn100ns +
+                                static_cast<std::uint64_t>(time.tv_sec) * 10000000ULL +
+                                static_cast<std::uint64_t>(time.tv_nsec) / 100;
+    return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
+}
+
 DWORD AccessBits(DWORD desiredAccess) {
     DWORD bits = 0;
     if ((desiredAccess & (GENERIC_READ | kGenericAll | kFileReadData)) != 0) {
@@ -138,8 +146,12 @@ DWORD AccessBits(DWORD desiredAccess) {
     return bits;
 }
 
+// An open for attributes only takes no part in sharing, on either side, as in NTFS.
 bool SharingConflict(const FileIdentity& file, DWORD access, DWORD share) {
     const auto collides = [&](DWORD otherAccess, DWORD otherShare) {
+        if (access == 0 || otherAccess == 0) {
+            return false;
+        }
         return (access & ~otherShare & kShareAll) != 0 || (otherAccess & ~share & kShareAll) != 0;
     };
     const World& world = TheWorld();
@@ -151,6 +163,22 @@ bool SharingConflict(const FileIdentity& file, DWORD access, DWORD share) {
     }
     for (const auto& [id, hold] : world.holds) {
         if (hold.identity == file && collides(FILE_SHARE_READ, hold.share)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool HeldOpen(const FileIdentity& file) {
+    const World& world = TheWorld();
+    for (const auto& [handle, object] : world.objects) {
+        const auto* open = std::get_if<OpenFile>(&object);
+        if (open != nullptr && open->identity == file) {
+            return true;
+        }
+    }
+    for (const auto& [id, hold] : world.holds) {
+        if (hold.identity == file) {
             return true;
         }
     }

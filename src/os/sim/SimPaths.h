@@ -27,6 +27,7 @@ struct HostLocation {
 HostLocation Locate(const WinPath& path);
 
 std::optional<struct stat> StatOf(const std::string& host, bool followLinks = true);
+FILETIME FileTimeOf(const struct timespec& time);
 
 // Access and share bits share one layout: read 1, write 2, delete 4.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -34,5 +35,7 @@ DWORD AccessBits(DWORD desiredAccess);
 
 // Whether an open with `access` and `share` collides with one already on the file.
 bool SharingConflict(const FileIdentity& file, DWORD access, DWORD share);
+// Whether any handle or hold keeps the file open, whatever it shares.
+bool HeldOpen(const FileIdentity& file);
 
 } // namespace os::sim::detail

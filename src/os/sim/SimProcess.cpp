@@ -191,7 +191,8 @@ void StartHost(const HostOptions& options) {
     world.mappings[kHostMapping].heldElsewhere = true;
     const std::string& folder = options.folder;
     const bool endsInBackslash = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
-    world.host.holdId = HoldFileFor(folder + (endsInBackslash ? "" : "\\") + kHostBank, 0);
+    world.host.holdId =
+        HoldFileFor(folder + (endsInBackslash ? "" : "\\") + kHostBank, FILE_SHARE_READ);
 }
 
 bool HostRunning() {
@@ -258,6 +259,7 @@ using sim::ShellExecuteRecord;
 
 HANDLE CreateFileMappingA(HANDLE file, void* /*security*/, DWORD /*protect*/, DWORD maximumSizeHigh,
                           DWORD maximumSizeLow, const char* name) {
+    LogCall("CreateFileMappingA", TextOf(name));
     DWORD error = 0;
     if (Faulted(Call::CreateFileMapping, {TextOf(name)}, error)) {
         SetError(error);
@@ -284,15 +286,18 @@ HANDLE CreateFileMappingA(HANDLE file, void* /*security*/, DWORD /*protect*/, DW
 }
 
 void Sleep(DWORD milliseconds) {
+    LogCall("Sleep", std::to_string(milliseconds));
     TheWorld().clockMs += milliseconds;
     CatchUpHost();
 }
 
 DWORD GetTickCount() {
+    LogCall("GetTickCount");
     return static_cast<DWORD>(TheWorld().clockMs);
 }
 
 BOOL QueryPerformanceCounter(LONGLONG* count) {
+    LogCall("QueryPerformanceCounter");
     const World& world = TheWorld();
     if (!world.performanceCounter || count == nullptr) {
         SetError(count == nullptr ? ERROR_INVALID_PARAMETER : ERROR_INVALID_FUNCTION);
@@ -307,6 +312,7 @@ BOOL CreateProcessA(const char* applicationName, char* commandLine, void* /*proc
                     void* /*environment*/, const char* currentDirectory, STARTUPINFOA* startupInfo,
                     PROCESS_INFORMATION* processInformation) {
     const std::string line = commandLine != nullptr ? commandLine : TextOf(applicationName);
+    LogCall("CreateProcessA", line);
     DWORD error = 0;
     if (Faulted(Call::CreateProcess, {line}, error)) {
         SetError(error);
@@ -338,6 +344,7 @@ BOOL CreateProcessA(const char* applicationName, char* commandLine, void* /*proc
 
 DWORD WaitForSingleObject(HANDLE object, DWORD /*milliseconds*/) {
     const Waitable* waitable = ObjectAs<Waitable>(object);
+    LogCall("WaitForSingleObject", waitable != nullptr ? waitable->commandLine : "");
     DWORD error = 0;
     if (Faulted(Call::WaitForSingleObject, {waitable != nullptr ? waitable->commandLine : ""},
                 error)) {
@@ -353,20 +360,24 @@ DWORD WaitForSingleObject(HANDLE object, DWORD /*milliseconds*/) {
 }
 
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+    LogCall("MessageBoxA", TextOf(caption));
     return ShowBox(Box{false, owner != nullptr, TextOf(text), TextOf(caption), type, 0});
 }
 
 int MessageBoxExA(HWND owner, const char* text, const char* caption, UINT type, WORD languageId) {
+    LogCall("MessageBoxExA", TextOf(caption));
     return ShowBox(Box{true, owner != nullptr, TextOf(text), TextOf(caption), type, languageId});
 }
 
 HWND FindWindowA(const char* className, const char* windowName) {
+    LogCall("FindWindowA", TextOf(className));
     const bool classMatches = className == nullptr || EqualNoCase(className, kHostWindowClass);
     const bool titleMatches = windowName == nullptr || std::string(windowName) == kHostWindowTitle;
     return HostWindowShown() && classMatches && titleMatches ? kHostWindow : nullptr;
 }
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    LogCall("PostMessageA", window == kHostWindow ? kHostWindowClass : "");
     World& world = TheWorld();
     if (window == nullptr) { // the calling thread's own queue
         world.quitsToOwnThread += message == WM_QUIT ? 1 : 0;
@@ -387,6 +398,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM /*wParam*/, LPARAM /*lParam*
 
 HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,
                         const char* directory, int showCommand) {
+    LogCall("ShellExecuteA", TextOf(file));
     DWORD error = 0;
     if (Faulted(Call::ShellExecute, {TextOf(file)}, error)) {
         SetError(error);
@@ -402,6 +414,7 @@ HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, con
 
 HRESULT DesktopShellExecute(const char* file, const char* parameters, const char* directory,
                             const char* operation, int showCommand) {
+    LogCall("DesktopShellExecute", TextOf(file));
     DWORD error = 0;
     if (Faulted(Call::DesktopShellExecute, {TextOf(file)}, error)) {
         return static_cast<HRESULT>(error);

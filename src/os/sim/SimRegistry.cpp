@@ -238,8 +238,10 @@ using sim::RegOp;
 
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD /*options*/, REGSAM desired, HKEY* result) {
     const auto target = TargetOf(key, subKey, desired);
+    const std::string path = target ? JoinPath(target->path) : "";
+    LogCall("RegOpenKeyExA", path);
     DWORD error = 0;
-    if (Faulted(Call::RegOpenKeyEx, {target ? JoinPath(target->path) : ""}, error)) {
+    if (Faulted(Call::RegOpenKeyEx, {path}, error)) {
         return static_cast<LONG>(error);
     }
     if (!target) {
@@ -266,8 +268,10 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD /*reserved*/, char* /*k
                      DWORD /*options*/, REGSAM desired, void* /*security*/, HKEY* result,
                      DWORD* disposition) {
     const auto target = TargetOf(key, subKey, desired);
+    const std::string path = target ? JoinPath(target->path) : "";
+    LogCall("RegCreateKeyExA", path);
     DWORD error = 0;
-    if (Faulted(Call::RegCreateKeyEx, {target ? JoinPath(target->path) : ""}, error)) {
+    if (Faulted(Call::RegCreateKeyEx, {path}, error)) {
         return static_cast<LONG>(error);
     }
     if (!target) {
@@ -294,9 +298,11 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD /*reserved*/, char* /*k
 
 LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
                       DWORD* dataSize) {
-    DWORD error = 0;
     const std::string name = valueName != nullptr ? valueName : "";
-    if (Faulted(Call::RegQueryValueEx, {KeyPathText(key) + "\\" + name}, error)) {
+    const std::string path = KeyPathText(key) + "\\" + name;
+    LogCall("RegQueryValueExA", path);
+    DWORD error = 0;
+    if (Faulted(Call::RegQueryValueEx, {path}, error)) {
         return static_cast<LONG>(error);
     }
     Access access{};
@@ -330,9 +336,11 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
 
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD /*reserved*/, DWORD type,
                     const BYTE* data, DWORD dataSize) {
-    DWORD error = 0;
     const std::string name = valueName != nullptr ? valueName : "";
-    if (Faulted(Call::RegSetValueEx, {KeyPathText(key) + "\\" + name}, error)) {
+    const std::string path = KeyPathText(key) + "\\" + name;
+    LogCall("RegSetValueExA", path);
+    DWORD error = 0;
+    if (Faulted(Call::RegSetValueEx, {path}, error)) {
         return static_cast<LONG>(error);
     }
     Access access{};
@@ -350,6 +358,7 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD /*reserved*/, DWORD t
 }
 
 LONG RegCloseKey(HKEY key) {
+    LogCall("RegCloseKey", KeyPathText(key));
     DWORD error = 0;
     if (Faulted(Call::RegCloseKey, {KeyPathText(key)}, error)) {
         return static_cast<LONG>(error);

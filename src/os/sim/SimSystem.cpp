@@ -53,12 +53,14 @@ void FillSystemInfo(SYSTEM_INFO& info, WORD architecture) {
 }
 
 void OS_WINAPI SimulatedGetNativeSystemInfo(SYSTEM_INFO* info) {
+    LogCall("GetNativeSystemInfo");
     if (info != nullptr) {
         FillSystemInfo(*info, TheWorld().architecture);
     }
 }
 
 BOOL OS_WINAPI SimulatedSetDefaultDllDirectories(DWORD flags) {
+    LogCall("SetDefaultDllDirectories");
     DllSearch& search = TheWorld().dllSearch;
     search.defaultDirectoriesSet = true;
     search.defaultDirectoriesFlags = flags;
@@ -193,6 +195,7 @@ using sim::Call;
 
 DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size) {
     const std::string key = name != nullptr ? name : "";
+    LogCall("GetEnvironmentVariableA", key);
     DWORD error = 0;
     if (Faulted(Call::GetEnvironmentVariable, {key}, error)) {
         SetError(error);
@@ -214,6 +217,7 @@ DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size) {
 }
 
 UINT GetSystemDirectoryA(char* buffer, UINT size) {
+    LogCall("GetSystemDirectoryA");
     const std::string folder = kSystemFolder;
     if (size <= folder.size()) {
         return static_cast<UINT>(folder.size() + 1);
@@ -223,12 +227,14 @@ UINT GetSystemDirectoryA(char* buffer, UINT size) {
 }
 
 const char* GetCommandLineA() {
+    LogCall("GetCommandLineA");
     World& world = TheWorld();
     world.commandLineText = world.commandLine.value_or('"' + world.ownModulePath + '"');
     return world.commandLineText.c_str();
 }
 
 BOOL GetVersionExA(OSVERSIONINFOEXA* versionInfo) {
+    LogCall("GetVersionExA");
     DWORD error = 0;
     if (Faulted(Call::GetVersionEx, {}, error)) {
         SetError(error);
@@ -260,6 +266,7 @@ BOOL GetVersionExA(OSVERSIONINFOEXA* versionInfo) {
 }
 
 void GetSystemInfo(SYSTEM_INFO* systemInfo) {
+    LogCall("GetSystemInfo");
     const WORD machine = TheWorld().architecture;
     // A 32-bit process on a 64-bit machine sees an x86 processor.
     FillSystemInfo(*systemInfo,
@@ -267,20 +274,24 @@ void GetSystemInfo(SYSTEM_INFO* systemInfo) {
 }
 
 LCID GetUserDefaultLCID() {
+    LogCall("GetUserDefaultLCID");
     return TheWorld().userLocale;
 }
 
 int GetSystemMetrics(int index) {
+    LogCall("GetSystemMetrics", std::to_string(index));
     const World& world = TheWorld();
     const auto found = world.metrics.find(index);
     return found != world.metrics.end() ? found->second : 0;
 }
 
 BOOL IsUserAnAdmin() {
+    LogCall("IsUserAnAdmin");
     return TheWorld().admin ? 1 : 0;
 }
 
 BOOL OemToCharBuffA(const char* source, char* destination, DWORD length) {
+    LogCall("OemToCharBuffA");
     if (source == nullptr || destination == nullptr) {
         SetError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -303,12 +314,14 @@ std::u16string Widened(const std::string& ansi) {
 }
 
 template <class Char>
-DWORD ModuleFileName(HMODULE module, Char* fileName, DWORD size,
+DWORD ModuleFileName(const char* function, HMODULE module, Char* fileName, DWORD size,
                      const std::basic_string<Char>& ownPath,
                      const std::basic_string<Char>& kernel32Path) {
     const bool own = IsOwnModule(module);
+    const std::string subject = own ? TheWorld().ownModulePath : kKernel32Path;
+    LogCall(function, subject);
     DWORD error = 0;
-    if (Faulted(Call::GetModuleFileName, {own ? TheWorld().ownModulePath : kKernel32Path}, error)) {
+    if (Faulted(Call::GetModuleFileName, {subject}, error)) {
         SetError(error);
         return 0;
     }
@@ -334,18 +347,20 @@ DWORD ModuleFileName(HMODULE module, Char* fileName, DWORD size,
 } // namespace
 
 DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
-    return ModuleFileName<char>(module, fileName, size, TheWorld().ownModulePath, kKernel32Path);
+    return ModuleFileName<char>("GetModuleFileNameA", module, fileName, size,
+                                TheWorld().ownModulePath, kKernel32Path);
 }
 
 DWORD GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size) {
     const World& world = TheWorld();
-    return ModuleFileName<char16_t>(module, fileName, size,
+    return ModuleFileName<char16_t>("GetModuleFileNameW", module, fileName, size,
                                     world.ownModulePathW.empty() ? Widened(world.ownModulePath)
                                                                  : world.ownModulePathW,
                                     Widened(kKernel32Path));
 }
 
 HMODULE GetModuleHandleA(const char* moduleName) {
+    LogCall("GetModuleHandleA", moduleName != nullptr ? moduleName : "");
     if (moduleName == nullptr) {
         return kOwnModule;
     }
@@ -359,6 +374,7 @@ HMODULE GetModuleHandleA(const char* moduleName) {
 FARPROC GetProcAddress(HMODULE module, const char* procName) {
     const World& world = TheWorld();
     const bool named = reinterpret_cast<std::uintptr_t>(procName) >= 0x10000;
+    LogCall("GetProcAddress", named ? procName : "");
     if (module == kKernel32 && named) {
         const std::string name = procName;
         if (name == "GetNativeSystemInfo" && world.version.nativeSystemInfo) {
@@ -374,6 +390,7 @@ FARPROC GetProcAddress(HMODULE module, const char* procName) {
 }
 
 BOOL SetDllDirectoryA(const char* path) {
+    LogCall("SetDllDirectoryA", path != nullptr ? path : "");
     TheWorld().dllSearch.dllDirectoryCleared = path != nullptr && *path == '\0';
     return 1;
 }
@@ -381,6 +398,7 @@ BOOL SetDllDirectoryA(const char* path) {
 HRSRC FindResourceA(HMODULE module, const char* name, const char* type) {
     const std::string wantedType = ResourceId(type);
     const std::string wantedName = ResourceId(name);
+    LogCall("FindResourceA", wantedType + '\\' + wantedName);
     DWORD error = 0;
     if (Faulted(Call::FindResource, {wantedType + '\\' + wantedName}, error)) {
         SetError(error);
@@ -403,6 +421,7 @@ HRSRC FindResourceA(HMODULE module, const char* name, const char* type) {
 
 HGLOBAL LoadResource(HMODULE /*module*/, HRSRC resource) {
     const Resource* found = ResourceOf(resource);
+    LogCall("LoadResource", ResourceText(found));
     DWORD error = 0;
     if (Faulted(Call::LoadResource, {ResourceText(found)}, error)) {
         SetError(error);
@@ -423,6 +442,7 @@ void* LockResource(HGLOBAL resourceData) {
             locked = resource.get();
         }
     }
+    LogCall("LockResource", ResourceText(locked));
     DWORD error = 0;
     if (Faulted(Call::LockResource, {ResourceText(locked)}, error)) {
         SetError(error);
@@ -433,6 +453,7 @@ void* LockResource(HGLOBAL resourceData) {
 
 DWORD SizeofResource(HMODULE /*module*/, HRSRC resource) {
     const Resource* found = ResourceOf(resource);
+    LogCall("SizeofResource", ResourceText(found));
     DWORD error = 0;
     if (Faulted(Call::SizeofResource, {ResourceText(found)}, error)) {
         SetError(error);
@@ -446,6 +467,7 @@ DWORD SizeofResource(HMODULE /*module*/, HRSRC resource) {
 }
 
 BOOL FreeResource(HGLOBAL /*resourceData*/) {
+    LogCall("FreeResource");
     return 0; // obsolete on 32-bit Windows: nothing to free, and it says FALSE
 }
 

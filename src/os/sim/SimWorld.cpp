@@ -138,6 +138,10 @@ void SetError(DWORD error) {
     TheWorld().lastError = error;
 }
 
+void LogCall(const char* function, std::string subject) {
+    TheWorld().log.push_back(LoggedCall{function, std::move(subject)});
+}
+
 bool Faulted(Call call, const std::vector<std::string>& paths, DWORD& error) {
     World& world = TheWorld();
     const auto index = static_cast<std::size_t>(call);
@@ -194,6 +198,21 @@ void FailCallsOn(Call call, const std::string& pathPart, DWORD error) {
 
 int CallCount(Call call) {
     return TheWorld().callCounts[static_cast<std::size_t>(call)];
+}
+
+const std::vector<LoggedCall>& CallLog() {
+    return TheWorld().log;
+}
+
+int FirstCall(const std::string& function, const std::string& subjectPart) {
+    const std::vector<LoggedCall>& log = TheWorld().log;
+    const std::string part = Lower(subjectPart);
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        if (log[i].function == function && ContainsNoCase(log[i].subject, part)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }
 
 int OpenHandles() {

@@ -150,10 +150,11 @@ struct World {
     std::vector<WriteLimit> writeLimits;
     std::string currentDirectory = "C:\\Users\\user\\Downloads\\";
 
-    // Faults.
+    // Faults and the call log.
     std::array<int, static_cast<std::size_t>(Call::Count)> callCounts{};
     std::array<std::vector<NthFault>, static_cast<std::size_t>(Call::Count)> nthFaults;
     std::array<std::vector<PathFault>, static_cast<std::size_t>(Call::Count)> pathFaults;
+    std::vector<LoggedCall> log;
 
     // Boxes and time.
     std::vector<Box> boxes;
@@ -202,6 +203,8 @@ std::vector<std::string> SplitPath(std::string_view path); // on '\\' and '/', n
 std::string JoinPath(const std::vector<std::string>& parts);
 
 void SetError(DWORD error);
+// Records an os.h call in the call log; the first thing each simulated function does.
+void LogCall(const char* function, std::string subject = {});
 // Counts the call and tells whether an injected fault applies; `paths` are what FailCallsOn
 // matches against. On a fault `error` receives the error to report.
 bool Faulted(Call call, const std::vector<std::string>& paths, DWORD& error);

@@ -61,6 +61,7 @@
     X(REG_QWORD)                                                                                   \
     X(GENERIC_READ)                                                                                \
     X(GENERIC_WRITE)                                                                               \
+    X(FILE_READ_ATTRIBUTES)                                                                        \
     X(FILE_SHARE_READ)                                                                             \
     X(FILE_SHARE_WRITE)                                                                            \
     X(FILE_SHARE_DELETE)                                                                           \
@@ -77,6 +78,7 @@
     X(FILE_ATTRIBUTE_NORMAL)                                                                       \
     X(FILE_ATTRIBUTE_TEMPORARY)                                                                    \
     X(FILE_ATTRIBUTE_REPARSE_POINT)                                                                \
+    X(FILE_FLAG_BACKUP_SEMANTICS)                                                                  \
     X(FILE_FLAG_SEQUENTIAL_SCAN)                                                                   \
     X(FILE_FLAG_WRITE_THROUGH)                                                                     \
     X(MOVEFILE_REPLACE_EXISTING)                                                                   \
@@ -155,6 +157,11 @@ ZELM_SAME_FIELD(WIN32_FIND_DATAA, dwReserved0)
 ZELM_SAME_FIELD(WIN32_FIND_DATAA, cFileName)
 ZELM_SAME_FIELD(WIN32_FIND_DATAA, cAlternateFileName)
 
+static_assert(sizeof(os::BY_HANDLE_FILE_INFORMATION) == sizeof(::BY_HANDLE_FILE_INFORMATION));
+ZELM_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, dwVolumeSerialNumber)
+ZELM_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, nFileIndexHigh)
+ZELM_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, nFileIndexLow)
+
 static_assert(sizeof(os::OSVERSIONINFOEXA) == sizeof(::OSVERSIONINFOEXA) &&
               sizeof(::OSVERSIONINFOEXA) == os::kOsVersionInfoExSize);
 static_assert(sizeof(::OSVERSIONINFOA) == os::kOsVersionInfoSize);
@@ -221,18 +228,6 @@ os::HRSRC Ours(::HRSRC resource) {
     return reinterpret_cast<os::HRSRC>(resource);
 }
 
-// A kernel32 function that Windows 2000 lacks, looked up at run time; null when it is absent.
-template <class Function> Function Kernel32Function(const char* name) {
-    const ::HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
-    if (kernel32 == nullptr) {
-        return nullptr;
-    }
-    // FARPROC -> void(*)() -> the real type: the cast through the generic function type is the
-    // one that keeps -Wcast-function-type quiet, and the name fixes what the function is.
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, name)));
-}
-
 // A system DLL, loaded on first use and only from the system folder: with
 // LOAD_LIBRARY_SEARCH_SYSTEM32 where LoadLibraryEx knows that flag (Windows 8, or Vista and 7 with
 // the update that also brought AddDllDirectory), otherwise by its full path. Never by a bare name,
@@ -252,7 +247,7 @@ public:
 
 private:
     ::HMODULE Load() const {
-        if (Kernel32Function<void (*)()>("AddDllDirectory") != nullptr) {
+        if (os::Kernel32Function<os::FARPROC>("AddDllDirectory") != nullptr) {
             return ::LoadLibraryExA(fileName_, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         }
         std::string path(MAX_PATH, '\0');
@@ -514,6 +509,10 @@ BOOL FlushFileBuffers(HANDLE file) {
 DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) {
     return ::GetFileSize(file, fileSizeHigh);
 }
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+    return ::GetFileInformationByHandle(
+        file, reinterpret_cast<::BY_HANDLE_FILE_INFORMATION*>(information));
+}
 BOOL CloseHandle(HANDLE object) {
     return ::CloseHandle(object);
 }
@@ -593,7 +592,7 @@ BOOL FreeResource(HGLOBAL resourceData) {
 // Windows XP SP1 and later: on Windows 2000 the call fails as a missing function would.
 BOOL SetDllDirectoryA(const char* path) {
     using SetDllDirectoryFn = ::BOOL(WINAPI*)(LPCSTR);
-    const auto setDllDirectory = Kernel32Function<SetDllDirectoryFn>("SetDllDirectoryA");
+    const auto setDllDirectory = os::Kernel32Function<SetDllDirectoryFn>("SetDllDirectoryA");
     if (setDllDirectory == nullptr) {
         ::SetLastError(ERROR_PROC_NOT_FOUND);
         return FALSE;

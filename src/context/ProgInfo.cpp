@@ -1,4 +1,4 @@
-#include "driver/ProgInfo.h"
+#include "context/ProgInfo.h"
 
 #include "platform/Random.h"
 #include "platform/WinVer.h"
@@ -9,18 +9,6 @@
 UpdateContext Ctx;
 
 namespace {
-
-bool IsStringType(os::DWORD type) {
-    return type == os::REG_SZ || type == os::REG_EXPAND_SZ;
-}
-
-[[noreturn]] void RaiseRegistryError(const char* what, const std::string& name) {
-    throw RegistryError(std::string(what) + " for '" + name + "'");
-}
-
-[[noreturn]] void RaiseTypeError(const std::string& name) {
-    throw RegistryTypeError("Invalid data type for '" + name + "'");
-}
 
 std::uint32_t RandomSeed() {
     os::LONGLONG counter = 0;
@@ -108,83 +96,6 @@ char Cp1251Char(std::uint32_t code) {
 
 } // namespace
 
-// ---- Registry ----
-
-Registry::Registry(os::REGSAM access) : access_(access) {}
-
-void Registry::SetRootKey(os::HKEY root) {
-    if (root != root_) {
-        CloseKey();
-        root_ = root;
-    }
-}
-
-bool Registry::OpenKey(const std::string& path, bool canCreate) {
-    const bool relative = path.empty() || path.front() != '\\';
-    const std::string subKey = relative ? path : path.substr(1);
-    const bool belowCurrent = relative && key_.valid();
-    const os::HKEY base = belowCurrent ? key_.get() : root_;
-    os::ScopedRegHandle opened;
-    const os::LONG status =
-        canCreate && !subKey.empty()
-            ? os::RegCreateKeyExA(base, subKey.c_str(), 0, nullptr, os::REG_OPTION_NON_VOLATILE,
-                                  access_, nullptr, opened.receive(), nullptr)
-            : os::RegOpenKeyExA(base, subKey.c_str(), 0, access_, opened.receive());
-    if (status != os::ERROR_SUCCESS) {
-        return false;
-    }
-    path_ = belowCurrent ? path_ + "\\" + subKey : subKey;
-    key_ = std::move(opened);
-    return true;
-}
-
-bool Registry::ValueExists(const std::string& name) {
-    return key_.valid() && os::RegQueryValueExA(key_.get(), name.c_str(), nullptr, nullptr, nullptr,
-                                                nullptr) == os::ERROR_SUCCESS;
-}
-
-std::string Registry::ReadString(const std::string& name) {
-    os::DWORD type = os::REG_NONE;
-    os::DWORD size = 0;
-    if (!key_.valid() ||
-        os::RegQueryValueExA(key_.get(), name.c_str(), nullptr, &type, nullptr, &size) !=
-            os::ERROR_SUCCESS ||
-        size == 0) {
-        return "";
-    }
-    if (!IsStringType(type)) {
-        RaiseTypeError(name);
-    }
-    // One byte more than asked for, zeroed: the stored text need not end in a zero.
-    std::string data(size + 1, '\0');
-    os::DWORD got = size;
-    if (os::RegQueryValueExA(key_.get(), name.c_str(), nullptr, &type,
-                             reinterpret_cast<os::BYTE*>(data.data()), &got) != os::ERROR_SUCCESS) {
-        RaiseRegistryError("Failed to get data", name);
-    }
-    if (!IsStringType(type)) { // the value changed between the two queries
-        RaiseTypeError(name);
-    }
-    data.resize(std::min(got, size));
-    return data.substr(0, data.find('\0'));
-}
-
-void Registry::WriteInteger(const std::string& name, std::int32_t value) {
-    const auto bits = static_cast<std::uint32_t>(value);
-    const std::array<os::BYTE, 4> data = {
-        static_cast<os::BYTE>(bits), static_cast<os::BYTE>(bits >> 8),
-        static_cast<os::BYTE>(bits >> 16), static_cast<os::BYTE>(bits >> 24)};
-    if (!key_.valid() || os::RegSetValueExA(key_.get(), name.c_str(), 0, os::REG_DWORD, data.data(),
-                                            4) != os::ERROR_SUCCESS) {
-        RaiseRegistryError("Failed to set data", name);
-    }
-}
-
-void Registry::CloseKey() {
-    key_.reset();
-    path_.clear();
-}
-
 // ---- Context ----
 
 void InitProgInfo() {
@@ -239,17 +150,21 @@ std::string ParamStr(int index) {
 // The accessor's open raises nothing, so there is no error here to keep from the caller.
 void OpenProgKey() {
     Ctx.ProgRegistry->SetRootKey(os::HKEY_CURRENT_USER);
-    Ctx.ProgRegistry->OpenKey(VendorKey + Ctx.ProgName, true);
+    // A key that cannot be opened leaves none current, and the caller's lookups find nothing.
+    (void)Ctx.ProgRegistry->OpenKey(VendorKey + Ctx.ProgName, true);
+}
+
+os::WORD BoxLanguage() {
+    return static_cast<os::WORD>(static_cast<std::uint32_t>(Ctx.LangCode) & 0xFFFFu);
 }
 
 void ShowBilingualError(const std::string& english, const std::string& russian) {
-    constexpr os::UINT kStyle = os::MB_OK | os::MB_ICONERROR | os::MB_SERVICE_NOTIFICATION;
-    constexpr os::WORD kRussianNeutral = 0x0019;
+    constexpr os::WORD kRussianNeutral = 0x0019; // sets the language of the button
     if (Ctx.IsCyrillicLocale) {
-        os::MessageBoxExA(nullptr, russian.c_str(), Ctx.LocalCaption.c_str(), kStyle,
+        os::MessageBoxExA(nullptr, russian.c_str(), Ctx.LocalCaption.c_str(), kErrorBoxStyle,
                           kRussianNeutral);
     } else {
-        os::MessageBoxA(nullptr, english.c_str(), Ctx.EnglishCaption.c_str(), kStyle);
+        os::MessageBoxA(nullptr, english.c_str(), Ctx.EnglishCaption.c_str(), kErrorBoxStyle);
     }
 }
 

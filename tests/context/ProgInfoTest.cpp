@@ -1,5 +1,5 @@
 // The program context: start-up, the registry accessor, the command line and the bilingual box.
-#include "driver/ProgInfo.h"
+#include "context/ProgInfo.h"
 #include "os/sim/Sim.h"
 #include "platform/Random.h"
 #include "platform/WinVer.h"
@@ -291,11 +291,19 @@ TEST_F(ProgInfoTest, ReadStringRaisesForOtherTypesAndFailedReads) {
     ASSERT_TRUE(Reg().OpenKey(kProgKey, false));
     ExpectRegistryError([] { Reg().ReadString("Count"); }, "Invalid data type for 'Count'");
     ExpectRegistryError([] { Reg().ReadString("Blob"); }, "Invalid data type for 'Blob'");
-    // The size is asked first, then the data: the data read fails.
-    sim::FailCall(sim::Call::RegQueryValueEx, sim::CallCount(sim::Call::RegQueryValueEx) + 2,
-                  os::ERROR_ACCESS_DENIED);
-    ExpectRegistryError([] { Reg().ReadString("LangFile"); }, "Failed to get data for 'LangFile'");
+    // The size is asked first, then the data: either query failing is a failed read.
+    for (int query : {1, 2}) {
+        SCOPED_TRACE(query == 1 ? "size query" : "data query");
+        sim::FailCall(sim::Call::RegQueryValueEx,
+                      sim::CallCount(sim::Call::RegQueryValueEx) + query, os::ERROR_ACCESS_DENIED);
+        ExpectRegistryError([] { Reg().ReadString("LangFile"); },
+                            "Failed to get data for 'LangFile'");
+    }
     EXPECT_EQ(Reg().ReadString("LangFile"), "english.lng");
+    // Only a value that is not there reads as empty.
+    sim::FailCall(sim::Call::RegQueryValueEx, sim::CallCount(sim::Call::RegQueryValueEx) + 1,
+                  os::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Reg().ReadString("LangFile"), "");
 }
 
 TEST_F(ProgInfoTest, WriteIntegerStoresFourBytesOrRaises) {

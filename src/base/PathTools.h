@@ -1,0 +1,12 @@
+// Path tools shared by the program context, the platform queries and the update sequence.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Appends one backslash to a non-empty path that does not end in one.
+void AddBackslash(std::string& path);
+
+// Size in KiB of every file below the folder, or -1 when the path is empty or no folder. Links
+// and junctions are followed; a folder reached twice, by any path, is counted once.
+std::int32_t FolderSize(const std::string& path);

@@ -1,0 +1,46 @@
+# cmake -DSOURCE_DIR=<folder holding src/> -P CheckIncludes.cmake
+#
+# Fails, naming every offender, when a file under src/ includes a header from a folder above its
+# own. The folders, lowest first; an include may stay in its folder or point down this list.
+set(layers os base platform context lang install driver)
+
+file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}/src ${SOURCE_DIR}/src/*.h ${SOURCE_DIR}/src/*.cpp)
+set(offences "")
+foreach(source IN LISTS sources)
+    string(REGEX MATCH "^[^/]+" folder "${source}")
+    list(FIND layers "${folder}" rank)
+    if(rank EQUAL -1)
+        list(APPEND offences "src/${folder}/ is in no layer")
+        continue()
+    endif()
+    file(STRINGS ${SOURCE_DIR}/src/${source} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line IN LISTS lines)
+        string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" header "${line}")
+        if(NOT header MATCHES "/")
+            continue() # beside the including file
+        endif()
+        string(REGEX MATCH "^[^/]+" target "${header}")
+        list(FIND layers "${target}" targetRank)
+        if(targetRank GREATER rank OR targetRank EQUAL -1)
+            list(APPEND offences "src/${source} includes ${header}")
+        endif()
+        # The two implementations of os.h are chosen when linking and know nothing of each other.
+        if(source MATCHES "^os/(sim|win32)/" AND header MATCHES "^os/(sim|win32)/")
+            string(REGEX MATCH "^os/[^/]+" own "${source}")
+            string(REGEX MATCH "^os/[^/]+" other "${header}")
+            if(NOT own STREQUAL other)
+                list(APPEND offences "src/${source} includes ${header}")
+            endif()
+        endif()
+    endforeach()
+endforeach()
+
+list(LENGTH sources count)
+if(count EQUAL 0)
+    message(FATAL_ERROR "no sources under ${SOURCE_DIR}/src")
+endif()
+if(offences)
+    list(JOIN offences "\n  " text)
+    message(FATAL_ERROR "includes that point up the layers (${layers}):\n  ${text}")
+endif()
+message(STATUS "${count} files, every include points down")
