@@ -30,8 +30,10 @@ HANDLE HoldBank(const std::wstring& folder) {
     if (!e2e::FileExists(bank)) {
         return INVALID_HANDLE_VALUE;
     }
-    return CreateFileW(bank.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+    // Shared with readers, as a program that only reads its bank would: the updater's exclusive
+    // open is what fails while the host runs.
+    return CreateFileW(bank.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 LRESULT CALLBACK MainFormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
