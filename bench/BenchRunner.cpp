@@ -6,6 +6,8 @@
 // PLAN is a text file of lines:
 //   rounds N                  how many rounds
 //   reset SOURCE TARGET       copies SOURCE over TARGET before every run, outside the timing
+//   settle MS                 waits MS milliseconds before every run, outside the timing, so that
+//                             what the last run left behind (its end, the copy) is done
 //   run NAME COMMAND-LINE     a contender; each round runs every contender once
 // Round r starts with contender r modulo their number and goes on in the file's order, so that
 // each contender runs in every place of a round equally often. RESULTS gets one JSON line a run:
@@ -29,6 +31,7 @@ struct Contender {
 
 struct Plan {
     int rounds = 0;
+    DWORD settleMs = 0;
     std::vector<std::pair<std::string, std::string>> resets;
     std::vector<Contender> contenders;
 };
@@ -52,6 +55,8 @@ bool ReadPlan(const char* fileName, Plan& plan) {
         line >> word;
         if (word == "rounds") {
             line >> plan.rounds;
+        } else if (word == "settle") {
+            line >> plan.settleMs;
         } else if (word == "reset") {
             std::string source;
             line >> source;
@@ -113,6 +118,7 @@ int main(int argc, char** argv) {
             for (const auto& reset : plan.resets) {
                 ok = ok && CopyFileA(reset.first.c_str(), reset.second.c_str(), FALSE) != 0;
             }
+            Sleep(plan.settleMs);
             DWORD exitCode = 0;
             const double ms = ok ? TimeRun(contender.commandLine, exitCode) : -1;
             ok = ms >= 0;

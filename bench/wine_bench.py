@@ -47,6 +47,8 @@ PATHS = {  # name: (winecfg -v, whether the updater runs "ver" there)
     "Windows 7": ("win7", False),
 }
 AIMS = {"Windows 10": ("floor", 1.10), "Windows 7": ("nsis", 0.7)}
+# Before every timed run, untimed: the last process's end and the bank's copy are done by then.
+SETTLE_MS = 200
 MEMORY_RUNS = 5
 MEMORY_PROGRAMS = {"update": [UPDATER, "modest"], "trivial": [E2E + "trivial.exe"],
                    "trivial_dlls": [E2E + "trivial-dlls.exe"]}
@@ -114,7 +116,7 @@ class Session:
 
     def time_rounds(self, path, commands, rounds):
         """{name: [ms of round 0, 1, ...]} from benchrunner.exe."""
-        plan = [f"rounds {rounds}", f"reset {OLDER_BANK} {HOST_BANK}"]
+        plan = [f"rounds {rounds}", f"reset {OLDER_BANK} {HOST_BANK}", f"settle {SETTLE_MS}"]
         plan += [f"run {name} {line}" for name, line in commands.items()]
         plan_file, results = E2E + "plan.txt", E2E + "results.jsonl"
         self.wine.unix_path(plan_file).write_text("\r\n".join(plan) + "\r\n")
@@ -224,7 +226,7 @@ def summarize_path(times, variants):
     summary = {"rounds": len(times["update"]),
                "median_ms": {name: statistics.median(values) for name, values in times.items()},
                "min_ms": {name: min(values) for name, values in times.items()},
-               "ratios": {}}
+               "times_ms": times, "ratios": {}}
     for updater in ("update", *variants):
         for base in ("floor", "nsis"):
             per_round = [u / b for u, b in zip(times[updater], times[base])]
