@@ -10,7 +10,8 @@
   floor.exe         the floor: "ver" on the Windows 10 path, its own file read once, the bank
                     written from its resource, one registry value (FloorWin.cpp)
   dropbank.exe      an NSIS installer that drops the same bank and sets one value (nsis/)
-  trivial.exe, trivial-dlls.exe   programs that end at once, for the peak-memory baseline
+  trivial.exe, trivial-dlls.exe   programs that end at once, plain and importing user32,
+                    shell32 and advapi32: timed beside the others, and the peak-memory baseline
 --also-updater times another build of ZelmSoundUpdate.exe beside this one, in the same rounds.
 
 The prefix, its registry and the host folder come from the e2e driver (tests/e2e/run_e2e.py):
@@ -68,6 +69,9 @@ def contenders(ver, variants):
     commands["floor"] = f'"{E2E}floor.exe" {"--ver " if ver else ""}"{HOST_BANK}"'
     # NSIS takes the folder after /D= as the rest of the line, unquoted.
     commands["nsis"] = f'"{E2E}dropbank.exe" /S /D={scenarios.HOST_FOLDER.rstrip(chr(92))}'
+    # Their difference is what loading user32, shell32 and advapi32 costs a process.
+    commands["trivial"] = f'"{E2E}trivial.exe"'
+    commands["trivial_dlls"] = f'"{E2E}trivial-dlls.exe"'
     return commands
 
 
@@ -105,10 +109,13 @@ class Session:
         shutil.copy(self.wine.unix_path(OLDER_BANK), self.folder / "zorv.3bs")
 
     def check(self, path, name, command_line):
-        """One run of the contender delivers the carried bank and sets EstimatedSize."""
+        """One run of the contender delivers the carried bank and sets EstimatedSize (the trivial
+        programs only end)."""
         self.wine.run("reg", "delete", scenarios.UNINSTALL_KEY, "/v", "EstimatedSize", "/f",
                       check=False)
         self.time_rounds(path, {name: command_line}, 1)
+        if name.startswith("trivial"):
+            return
         if (self.folder / "zorv.3bs").read_bytes() != self.bank:
             raise e2e.Failure(f"{name} did not deliver the carried bank")
         if self.wine.reg_query(scenarios.UNINSTALL_KEY, "EstimatedSize") is None:
@@ -247,10 +254,13 @@ def report(summary, bank_size):
         aimed_base, aim = AIMS[path]
         for pair, ratio in result["ratios"].items():
             note = f"  (aim: at most {aim})" if pair == f"update/{aimed_base}" else ""
-            rounds = " ".join(f"{r:.2f}" for r in ratio["per_round"])
-            print(f"  {pair:20} {ratio['of_medians']:.3f} of the medians, "
-                  f"{ratio['median_per_round']:.3f} median per round{note}")
-            print(f"  {'':20} per round: {rounds}")
+            per_round = ratio["per_round"]
+            low, _, high = statistics.quantiles(per_round, n=4)
+            print(f"  {pair:20} {ratio['of_medians']:.3f} of the medians; per round: median "
+                  f"{ratio['median_per_round']:.3f}, quartiles {low:.2f} to {high:.2f}, range "
+                  f"{min(per_round):.2f} to {max(per_round):.2f}{note}")
+        print(f"  loading user32, shell32 and advapi32 (trivial-dlls.exe over trivial.exe): "
+              f"{median['trivial_dlls'] - median['trivial']:.1f} ms of the medians")
     print(f"Where the time of one update goes, Windows 10 path (median of {TRACED_RUNS} traced "
           "updates):")
     for phase, ms in summary["breakdown_ms"].items():
@@ -266,7 +276,8 @@ def report(summary, bank_size):
 
 def variant_argument(text):
     name, _, exe = text.partition("=")
-    if not name.isidentifier() or name in ("update", "floor", "nsis") or not Path(exe).is_file():
+    taken = contenders(False, [])
+    if not name.isidentifier() or name in taken or not Path(exe).is_file():
         raise argparse.ArgumentTypeError(f"{text!r} is not NAME=EXE with an existing EXE")
     return name, Path(exe)
 
