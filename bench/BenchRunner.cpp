@@ -10,7 +10,7 @@
 //                             what the last run left behind (its end, the copy) is done
 //   run NAME COMMAND-LINE     a contender; each round runs every contender once
 // Round r starts with contender r modulo their number and goes on in the file's order, so that
-// each contender runs in every place of a round equally often. RESULTS gets one JSON line a run:
+// each contender takes every place of a round in turn. RESULTS gets one JSON line a run:
 //   {"round": R, "name": "NAME", "ms": T, "exit_code": C}
 // Exit code 0 when every reset and every start worked, 1 otherwise; it stops at the first that
 // failed. A program's own exit code is only recorded.
@@ -20,6 +20,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
