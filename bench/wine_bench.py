@@ -1,29 +1,32 @@
 #!/usr/bin/env python3
-"""The quiet update under Wine against its floor, in one warm Wine session; peak memory of both.
+"""The quiet update under Wine against its floor and an NSIS installer, timed exactly; peak memory.
 
-  wine_bench.py --windows-build DIR [--windows-x64-build DIR] --work DIR --trivial-exe FILE
-                --trivial-dlls-exe FILE
-                [--runs N] [--json FILE]
+  wine_bench.py --windows-build DIR [--windows-x64-build DIR] --work DIR --programs DIR
+                [--runs N] [--also-updater NAME=EXE ...] [--json FILE]
+
+--programs holds what scripts/bench.sh builds for the runtime that scripts/wine-runtime chooses:
+  benchrunner.exe   starts each program, waits for its exit without a timeout and times it on the
+                    performance counter (BenchRunner.cpp)
+  floor.exe         the floor: "ver" on the Windows 10 path, its own file read once, the bank
+                    written from its resource, one registry value (FloorWin.cpp)
+  dropbank.exe      an NSIS installer that drops the same bank and sets one value (nsis/)
+  trivial.exe, trivial-dlls.exe   programs that end at once, plain and importing user32,
+                    shell32 and advapi32: timed beside the others, and the peak-memory baseline
+--also-updater times another build of ZelmSoundUpdate.exe beside this one, in the same rounds.
 
 The prefix, its registry and the host folder come from the e2e driver (tests/e2e/run_e2e.py):
-the host installed in the registry, the stand-in zelm.exe, the language files, and an older
-sound bank (the carried one with version byte 4) put back before every update. Wine runs as an
-administrator, so the quiet update ("modest") shows no box.
-
-One round runs these, in an order shuffled per round so that the machine's load falls on all:
-  update   ZelmSoundUpdate.exe modest
-  trivial  trivial.exe, a GUI program that ends at once       \
-  ver      cmd /c ver                                          > the floor, their sum
-  copy     cmd /c copy of the 5.4 MB bank                     /
-  trivial_dlls  trivial.exe importing the updater's DLLs too (user32, shell32, advapi32)
-The wineserver is persistent for the whole session, so Wine's boot is paid once, before timing.
+the host installed, the stand-in zelm.exe, the language files, and an older bank (the carried one
+with version byte 4) put back before every run. Wine runs as an administrator, so the quiet update
+("modest") shows no box. The rounds run twice: on the Windows 10 path (winecfg -v win10, where the
+updater runs "ver") and on the Windows 7 path (win7, no "ver"; the floor runs none either). Each
+round runs every contender once, interleaved by benchrunner.exe inside one Wine process, under one
+wineserver kept for the whole session so that Wine's boot is paid once, before timing.
 Peak memory: VmHWM of the Windows process (the wine-preloader that runs the exe), sampled from
-/proc until it ends, for the updater and both trivial programs. A few more updates run
-with Wine's relay trace of a few calls, time-stamped, to show where the time goes.
+/proc until it ends, for the updater and both trivial programs. A few more updates run with Wine's
+relay trace of a few calls, time-stamped, to show where the time goes.
 """
 import argparse
 import json
-import random
 import shutil
 import statistics
 import subprocess
@@ -37,22 +40,39 @@ import run_e2e as e2e  # noqa: E402  (the e2e driver is not a package)
 import scenarios  # noqa: E402
 
 E2E = e2e.E2E_FOLDER
-BANK_COPY_SOURCE = E2E + "zorv.3bs"
-BANK_COPY_TARGET = E2E + "copy\\zorv.3bs"
-COMMANDS = {
-    "update": [E2E + "ZelmSoundUpdate.exe", "modest"],  # where e2e.install_updater puts it
-    "trivial": [E2E + "trivial.exe"],
-    "trivial_dlls": [E2E + "trivial-dlls.exe"],
-    "ver": ["cmd", "/c", "ver"],
-    "copy": ["cmd", "/c", "copy", "/y", "/b", BANK_COPY_SOURCE, BANK_COPY_TARGET],
+HOST_BANK = scenarios.BANK_PATH
+OLDER_BANK = E2E + "older.3bs"
+UPDATER = E2E + "ZelmSoundUpdate.exe"  # where e2e.install_updater puts it
+PATHS = {  # name: (winecfg -v, whether the updater runs "ver" there)
+    "Windows 10": ("win10", True),
+    "Windows 7": ("win7", False),
 }
-FLOOR = ("trivial", "ver", "copy")
+AIMS = {"Windows 10": ("floor", 1.10), "Windows 7": ("nsis", 0.7)}
+# Before every timed run, untimed: the last process's end and the bank's copy are done by then.
+SETTLE_MS = 200
+MEMORY_RUNS = 5
+MEMORY_PROGRAMS = {"update": [UPDATER, "modest"], "trivial": [E2E + "trivial.exe"],
+                   "trivial_dlls": [E2E + "trivial-dlls.exe"]}
 TRACED_RUNS = 5  # the breakdown is the median of each phase over these traced updates
 # Calls whose time stamps split one update into its phases (see phases()).
-TRACED_CALLS = ("kernel32.GetModuleFileNameA", "kernel32.CreateProcessA",
+TRACED_CALLS = ("kernel32.GetModuleFileNameW", "kernel32.CreateProcessA",
                 "kernel32.WaitForSingleObject", "kernel32.FindResourceA",
                 "kernel32.FlushFileBuffers", "kernel32.MoveFileExA", "advapi32.RegSetValueExA",
                 "kernel32.ExitProcess")
+
+
+def contenders(ver, variants):
+    """{name: Windows command line} for one path, the updater first."""
+    commands = {"update": f'"{UPDATER}" modest'}
+    for name in variants:
+        commands[name] = f'"{E2E}{name}\\ZelmSoundUpdate.exe" modest'
+    commands["floor"] = f'"{E2E}floor.exe" {"--ver " if ver else ""}"{HOST_BANK}"'
+    # NSIS takes the folder after /D= as the rest of the line, unquoted.
+    commands["nsis"] = f'"{E2E}dropbank.exe" /S /D={scenarios.HOST_FOLDER.rstrip(chr(92))}'
+    # Their difference is what loading user32, shell32 and advapi32 costs a process.
+    commands["trivial"] = f'"{E2E}trivial.exe"'
+    commands["trivial_dlls"] = f'"{E2E}trivial-dlls.exe"'
+    return commands
 
 
 def read_vm_hwm_kib(pid):
@@ -66,71 +86,79 @@ def read_vm_hwm_kib(pid):
     return None
 
 
-def timed_run(wine, command):
-    """Seconds from launch to exit and the process's peak resident set in KiB. `wine` execs the
-    preloader, which runs the Windows program in the same process."""
-    started = time.monotonic()
+def peak_rss_kib(wine, command):
+    """The process's peak resident set. `wine` execs the preloader, which runs the Windows program
+    in the same process. VmHWM only grows, so sampling it until the end misses at most the last
+    2 ms; this loop times nothing."""
     process = subprocess.Popen(["wine", *command], env=wine.env, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     peak = 0
     while process.poll() is None:
         peak = max(peak, read_vm_hwm_kib(process.pid) or 0)
         time.sleep(0.002)
-    elapsed = time.monotonic() - started
     if process.returncode != 0:
         raise e2e.Failure(f"wine {' '.join(command)} exited {process.returncode}")
-    return elapsed, peak
+    return peak
 
 
 class Session:
     def __init__(self, wine, folder, bank):
         self.wine, self.folder, self.bank = wine, folder, bank
-        self.older_bank = bank[:5] + bytes([bank[5] - 1]) + bank[6:]
 
     def reset(self):
-        (self.folder / "zorv.3bs").write_bytes(self.older_bank)
-        self.wine.unix_path(BANK_COPY_TARGET).unlink(missing_ok=True)
+        shutil.copy(self.wine.unix_path(OLDER_BANK), self.folder / "zorv.3bs")
 
-    def run(self, name):
-        self.reset()
-        return timed_run(self.wine, COMMANDS[name])
-
-    def check_update(self):
-        self.reset()
-        self.wine.run(*COMMANDS["update"])
+    def check(self, path, name, command_line):
+        """One run of the contender delivers the carried bank and sets EstimatedSize (the trivial
+        programs only end)."""
+        self.wine.run("reg", "delete", scenarios.UNINSTALL_KEY, "/v", "EstimatedSize", "/f",
+                      check=False)
+        self.time_rounds(path, {name: command_line}, 1)
+        if name.startswith("trivial"):
+            return
         if (self.folder / "zorv.3bs").read_bytes() != self.bank:
-            raise e2e.Failure("the quiet update did not install the carried bank")
+            raise e2e.Failure(f"{name} did not deliver the carried bank")
         if self.wine.reg_query(scenarios.UNINSTALL_KEY, "EstimatedSize") is None:
-            raise e2e.Failure("the quiet update did not write EstimatedSize")
+            raise e2e.Failure(f"{name} did not write EstimatedSize")
+
+    def time_rounds(self, path, commands, rounds):
+        """{name: [ms of round 0, 1, ...]} from benchrunner.exe."""
+        plan = [f"rounds {rounds}", f"reset {OLDER_BANK} {HOST_BANK}", f"settle {SETTLE_MS}"]
+        plan += [f"run {name} {line}" for name, line in commands.items()]
+        plan_file, results = E2E + "plan.txt", E2E + "results.jsonl"
+        self.wine.unix_path(plan_file).write_text("\r\n".join(plan) + "\r\n")
+        started = time.monotonic()
+        self.wine.run(E2E + "benchrunner.exe", plan_file, results,
+                      timeout=60 + rounds * len(commands) * 10)
+        times = {name: [None] * rounds for name in commands}
+        for record in e2e.read_json_lines(self.wine.unix_path(results)):
+            if record["exit_code"] != 0:
+                raise e2e.Failure(f"{path} path, round {record['round']}: {record['name']} "
+                                  f"exited {record['exit_code']}")
+            times[record["name"]][record["round"]] = record["ms"]
+        if any(None in values for values in times.values()):
+            raise e2e.Failure(f"{path} path: benchrunner.exe left runs out")
+        e2e.log(f"{path} path: {rounds} rounds of {', '.join(commands)} in "
+                f"{time.monotonic() - started:.0f} s")
+        return times
 
 
-def prepare_session(paths, display):
+def prepare_session(paths, display, variants):
     scenario = {"name": "bench_quiet_update", "windows": "win10", "locale": "en",
                 "registry": scenarios.INSTALLED_HOST_REGISTRY}
     _, wine = e2e.prepare(scenario, paths, display)
     e2e.install_updater(wine, {}, paths)
     folder = e2e.lay_out_host(wine, {"bank": None}, paths, scenario["locale"])
     bank = (paths.source / "res" / "zorv.3bs").read_bytes()
-    shutil.copy(paths.trivial_exe, wine.unix_path(E2E + "trivial.exe"))
-    shutil.copy(paths.trivial_dlls_exe, wine.unix_path(E2E + "trivial-dlls.exe"))
-    wine.unix_path(BANK_COPY_SOURCE).write_bytes(bank)
-    wine.unix_path(BANK_COPY_TARGET).parent.mkdir()
+    wine.unix_path(OLDER_BANK).write_bytes(bank[:5] + bytes([bank[5] - 1]) + bank[6:])
+    for program in ("benchrunner.exe", "floor.exe", "dropbank.exe", "trivial.exe",
+                    "trivial-dlls.exe"):
+        shutil.copy(paths.programs / program, wine.unix_path(E2E + program))
+    for name, exe in variants.items():
+        target = wine.unix_path(f"{E2E}{name}\\ZelmSoundUpdate.exe")
+        target.parent.mkdir()
+        shutil.copy(exe, target)
     return Session(wine, folder, bank)
-
-
-def measure(session, runs):
-    times = {name: [] for name in COMMANDS}
-    peaks = {name: [] for name in COMMANDS}
-    order = list(COMMANDS)
-    for round_number in range(runs):
-        random.Random(round_number).shuffle(order)
-        for name in order:
-            elapsed, peak = session.run(name)
-            times[name].append(elapsed)
-            peaks[name].append(peak)
-        e2e.log(f"round {round_number + 1}/{runs}: " +
-                ", ".join(f"{n} {times[n][-1] * 1000:.0f} ms" for n in COMMANDS))
-    return times, peaks
 
 
 def traced_update(session):
@@ -143,7 +171,7 @@ def traced_update(session):
     session.reset()
     env = dict(wine.env, WINEDEBUG="+timestamp,+pid,+relay")
     launched = time.monotonic()
-    result = subprocess.run(["wine", *COMMANDS["update"]], env=env, capture_output=True,
+    result = subprocess.run(["wine", UPDATER, "modest"], env=env, capture_output=True,
                             text=True, errors="replace", timeout=120)
     total_ms = (time.monotonic() - launched) * 1000
     wine.run("reg", "delete", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/f")
@@ -175,7 +203,7 @@ def phases(events, total_ms):
     first, entry = at("First"), at("Entry")
     spawn = at("Call", "CreateProcessA", entry)
     ver_done = at("Ret", "WaitForSingleObject", spawn)
-    verify = at("Call", "GetModuleFileNameA", ver_done)
+    verify = at("Call", "GetModuleFileNameW", ver_done)
     install = at("Call", "FindResourceA", verify)
     flush, flushed = at("Call", "FlushFileBuffers", install), at("Ret", "FlushFileBuffers", install)
     installed = at("Ret", "MoveFileExA", install)
@@ -184,10 +212,12 @@ def phases(events, total_ms):
     return {
         "outside the process's own trace: exec of the loader, and the end after ExitProcess":
             total_ms - (leave - first),
-        "Wine's start of the process: loader, DLLs, up to the updater's entry": entry - first,
+        "Wine's start of the process: loader, imported DLLs, up to the updater's entry":
+            entry - first,
         "start-up up to the version check": spawn - entry,
         "cmd /c ver, started and waited for": ver_done - spawn,
-        "discovery, language files, rights, host probe": verify - ver_done,
+        "OEM text (user32), discovery, language files, rights (shell32), host probe":
+            verify - ver_done,
         "self-check (SHA-256 over the own executable)": install - verify,
         "InstallFile: resource copy and write": flush - install,
         "InstallFile: FlushFileBuffers": flushed - flush,
@@ -197,42 +227,59 @@ def phases(events, total_ms):
     }
 
 
-def summarize(times, peaks, breakdown):
-    median = {name: statistics.median(values) * 1000 for name, values in times.items()}
-    floor = sum(median[name] for name in FLOOR)
-    summary = {
-        "runs": len(times["update"]),
-        "median_ms": median,
-        "min_ms": {name: min(values) * 1000 for name, values in times.items()},
-        "floor_ms": floor,
-        "ratio": median["update"] / floor,
-        "ratio_to_floor_with_dlls": median["update"] /
-        (floor - median["trivial"] + median["trivial_dlls"]),
-        "peak_rss_kib": {name: max(peaks[name]) for name in ("update", "trivial", "trivial_dlls")},
-        "breakdown_ms": breakdown,
-    }
+def summarize_path(times, variants):
+    """Medians, minima, and each updater's ratios to the floor and to NSIS: of the medians, and
+    the median of the ratios of the runs of one round."""
+    summary = {"rounds": len(times["update"]),
+               "median_ms": {name: statistics.median(values) for name, values in times.items()},
+               "min_ms": {name: min(values) for name, values in times.items()},
+               "times_ms": times, "ratios": {}}
+    for updater in ("update", *variants):
+        for base in ("floor", "nsis"):
+            per_round = [u / b for u, b in zip(times[updater], times[base])]
+            summary["ratios"][f"{updater}/{base}"] = {
+                "of_medians": summary["median_ms"][updater] / summary["median_ms"][base],
+                "median_per_round": statistics.median(per_round),
+                "per_round": per_round,
+            }
     return summary
 
 
 def report(summary, bank_size):
-    median, least = summary["median_ms"], summary["min_ms"]
-    print(f"Wine, {summary['runs']} rounds in one warm session (median, min):")
-    for name, command in COMMANDS.items():
-        print(f"  {name:12} {median[name]:7.0f} ms {least[name]:7.0f} ms   {' '.join(command)}")
-    print(f"  floor        {summary['floor_ms']:7.0f} ms            trivial + ver + copy")
-    print(f"  ratio update / floor: {summary['ratio']:.2f} (aim: under 1.5)")
-    print(f"Where the time of one update goes (median of {TRACED_RUNS} traced updates):")
+    for path, result in summary["paths"].items():
+        median, least = result["median_ms"], result["min_ms"]
+        print(f"{path} path, {result['rounds']} interleaved rounds (median, min):")
+        for name, line in result["commands"].items():
+            print(f"  {name:14} {median[name]:7.1f} ms {least[name]:7.1f} ms   {line}")
+        aimed_base, aim = AIMS[path]
+        for pair, ratio in result["ratios"].items():
+            note = f"  (aim: at most {aim})" if pair == f"update/{aimed_base}" else ""
+            per_round = ratio["per_round"]
+            low, _, high = statistics.quantiles(per_round, n=4)
+            print(f"  {pair:20} {ratio['of_medians']:.3f} of the medians; per round: median "
+                  f"{ratio['median_per_round']:.3f}, quartiles {low:.2f} to {high:.2f}, range "
+                  f"{min(per_round):.2f} to {max(per_round):.2f}{note}")
+        print(f"  loading user32, shell32 and advapi32 (trivial-dlls.exe over trivial.exe): "
+              f"{median['trivial_dlls'] - median['trivial']:.1f} ms of the medians")
+    print(f"Where the time of one update goes, Windows 10 path (median of {TRACED_RUNS} traced "
+          "updates):")
     for phase, ms in summary["breakdown_ms"].items():
         print(f"  {ms:7.0f} ms  {phase}")
-    print(f"  ratio with trivial-dlls.exe in the floor instead: "
-          f"{summary['ratio_to_floor_with_dlls']:.2f}")
     peak = summary["peak_rss_kib"]
     aim = (2 * bank_size) // 1024 + 4096
-    print(f"Peak resident set (VmHWM, KiB): updater {peak['update']}, trivial.exe "
-          f"{peak['trivial']}, trivial-dlls.exe {peak['trivial_dlls']}")
+    print(f"Peak resident set (VmHWM, KiB, most of {MEMORY_RUNS} runs): updater {peak['update']}, "
+          f"trivial.exe {peak['trivial']}, trivial-dlls.exe {peak['trivial_dlls']}")
     print(f"  the updater's own share: {peak['update'] - peak['trivial']} KiB above trivial.exe, "
           f"{peak['update'] - peak['trivial_dlls']} KiB above trivial-dlls.exe "
           f"(aim: under {aim} KiB, two banks plus 4 MiB)")
+
+
+def variant_argument(text):
+    name, _, exe = text.partition("=")
+    taken = contenders(False, [])
+    if not name.isidentifier() or name in taken or not Path(exe).is_file():
+        raise argparse.ArgumentTypeError(f"{text!r} is not NAME=EXE with an existing EXE")
+    return name, Path(exe)
 
 
 def main():
@@ -241,33 +288,48 @@ def main():
     parser.add_argument("--windows-build", type=Path, required=True)
     parser.add_argument("--windows-x64-build", type=Path)
     parser.add_argument("--work", type=Path, required=True)
-    parser.add_argument("--trivial-exe", type=Path, required=True)
-    parser.add_argument("--trivial-dlls-exe", type=Path, required=True)
-    parser.add_argument("--runs", type=int, default=10)
+    parser.add_argument("--programs", type=Path, required=True)
+    parser.add_argument("--runs", type=int, default=20)
+    parser.add_argument("--also-updater", type=variant_argument, action="append", default=[])
     parser.add_argument("--json", type=Path)
     paths = parser.parse_args()
     paths.source = SOURCE
     paths.work = paths.work.resolve()
+    variants = dict(paths.also_updater)
     if not e2e.choose_runtime(paths):
         return 1
+    summary = {"runtime": paths.runtime.describe(), "paths": {}}
     with e2e.Xvfb() as x:
         if not e2e.template_ready(paths.work, paths.runtime.arch):
             e2e.make_template_prefix(paths.work, x.display, paths.runtime.arch)
-        session = prepare_session(paths, x.display)
+        session = prepare_session(paths, x.display, variants)
         wine = session.wine
         wine.server("-w")
         subprocess.run(["wineserver", "-p"], env=wine.env, timeout=60, check=True)
         try:
-            session.check_update()
-            for name in COMMANDS:  # warm the page cache and Wine's own files
-                session.run(name)
-            times, peaks = measure(session, paths.runs)
-            traced = [phases(*traced_update(session)) for _ in range(TRACED_RUNS)]
-            breakdown = {phase: statistics.median(run[phase] for run in traced)
-                         for phase in traced[0]}
+            for path, (version, ver) in PATHS.items():
+                wine.run("winecfg", "-v", version)
+                commands = contenders(ver, variants)
+                for name, line in commands.items():  # also warms the page cache and Wine's files
+                    session.check(path, name, line)
+                result = summarize_path(session.time_rounds(path, commands, paths.runs),
+                                        variants)
+                summary["paths"][path] = dict(result, commands=commands)
+                if version == "win10":
+                    traced = [phases(*traced_update(session)) for _ in range(TRACED_RUNS)]
+                    summary["breakdown_ms"] = {phase: statistics.median(run[phase]
+                                                                        for run in traced)
+                                               for phase in traced[0]}
+            peaks = {}
+            for name, command in MEMORY_PROGRAMS.items():
+                peaks[name] = 0
+                for _ in range(MEMORY_RUNS):
+                    session.reset()
+                    peaks[name] = max(peaks[name], peak_rss_kib(wine, command))
+            summary["peak_rss_kib"] = peaks
         finally:
             wine.server("-k")
-    summary = summarize(times, peaks, breakdown)
+    print(summary["runtime"])
     report(summary, len(session.bank))
     if paths.json:
         paths.json.write_text(json.dumps(summary, indent=2) + "\n")

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Every figure of bench/README.md in one run (a few minutes): the Google benchmarks on the
 # simulated Windows, the instruction count and heap of one quiet update, and the quiet update of
-# the real ZelmSoundUpdate.exe under Wine against its floor, with peak memory.
+# the real ZelmSoundUpdate.exe under Wine against its floor and an NSIS installer, on the Windows 10
+# and the Windows 7 path, with peak memory.
 #
 #   scripts/bench.sh [rounds under Wine, default 20]
 #
 # Builds in build/perf (linux preset) and build/perf-win (windows preset, or build/perf-win-x64
-# with the windows-x64 preset where the x86_64 vehicle runs); results, callgrind
+# with the windows-x64 preset where the x86_64 vehicle runs), the comparison's Windows programs in
+# build/perf/bench/windows (its compiler, and makensis for the NSIS installer); results, callgrind
 # output and JSON files go to build/perf/bench-results/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,24 +22,35 @@ benchmarks=(sha256_bench lang_bench install_file_bench folder_size_bench)
 
 cmake --preset linux -B "$linux_build" >/dev/null
 cmake --build "$linux_build" -j2 --target "${benchmarks[@]}" quiet_update_run
-# The updater and the floor's programs for the runtime that scripts/wine-runtime chooses.
+# The updater and the Windows programs of the comparison for the runtime that scripts/wine-runtime
+# chooses, built with the compiler and run time of that preset.
 runtime="$(scripts/wine-runtime)"
 echo "Wine runtime: $runtime"
 if [ "${runtime%% *}" = win64 ]; then
-    preset=windows-x64 windows_build="$windows_build-x64" mingw_cxx=x86_64-w64-mingw32-g++-win32
+    preset=windows-x64 windows_build="$windows_build-x64" mingw=x86_64-w64-mingw32
+    nsis_target=amd64-unicode
 else
-    preset=windows mingw_cxx=i686-w64-mingw32-g++-win32
+    preset=windows mingw=i686-w64-mingw32 nsis_target=x86-unicode
 fi
 cmake --preset "$preset" -B "$windows_build" >/dev/null
 cmake --build "$windows_build" -j2
 mkdir -p "$results"
 
-# The floor's trivial programs, built with the compiler and run time of that preset.
-mingw=("$mingw_cxx" -Os -mwindows -static -static-libgcc -static-libstdc++
-       -Wall -Wextra -Werror)
-"${mingw[@]}" -o "$linux_build/bench/trivial.exe" bench/TrivialWin.cpp
-"${mingw[@]}" -DZELM_TRIVIAL_LOADS_UPDATER_DLLS -o "$linux_build/bench/trivial-dlls.exe" \
+programs="$linux_build/bench/windows"
+mkdir -p "$programs"
+cxx=("$mingw-g++-win32" -Os -static -static-libgcc -static-libstdc++ -Wall -Wextra -Werror)
+"${cxx[@]}" -o "$programs/benchrunner.exe" bench/BenchRunner.cpp
+"${cxx[@]}" -mwindows -o "$programs/trivial.exe" bench/TrivialWin.cpp
+"${cxx[@]}" -mwindows -DZELM_TRIVIAL_LOADS_UPDATER_DLLS -o "$programs/trivial-dlls.exe" \
     bench/TrivialWin.cpp -ladvapi32 -lshell32 -luser32
+# The floor carries the bank resource of the updater's own build, and its sections are
+# page-aligned in the file as the updater's are, so that Wine maps both the same way.
+"$mingw-windres" -J res -O coff -i "$windows_build/res/zorv.res" -o "$programs/zorv-res.o"
+"${cxx[@]}" -mwindows -Wl,--file-alignment,4096 -o "$programs/floor.exe" bench/FloorWin.cpp \
+    "$programs/zorv-res.o"
+makensis -V2 -DTARGET="$nsis_target" -DBANK="$PWD/res/zorv.3bs" \
+    -DBANK_KIB="$(($(stat -c %s res/zorv.3bs) / 1024))" -DOUTFILE="$PWD/$programs/dropbank.exe" \
+    bench/nsis/DropBank.nsi
 
 echo "== Google benchmarks on the simulated Windows =="
 for bench in "${benchmarks[@]}"; do
@@ -54,9 +67,7 @@ python3 bench/callgrind_report.py "$results/quiet_update.callgrind" \
 # The heap figures come from the program's own count of operator new; no valgrind needed.
 "$linux_build/bench/quiet_update_run"
 
-echo "== The quiet update of ZelmSoundUpdate.exe under Wine =="
+echo "== The quiet update of ZelmSoundUpdate.exe under Wine, against its floor and NSIS =="
 python3 bench/wine_bench.py --windows-build build/perf-win --windows-x64-build build/perf-win-x64 \
-    --work "$linux_build/bench-wine" \
-    --trivial-exe "$linux_build/bench/trivial.exe" \
-    --trivial-dlls-exe "$linux_build/bench/trivial-dlls.exe" \
-    --runs "$rounds" --json "$results/wine.json"
+    --work "$linux_build/bench-wine" --programs "$programs" --runs "$rounds" \
+    --json "$results/wine.json"

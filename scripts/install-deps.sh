@@ -13,7 +13,7 @@ base=(
     clang clang-format clang-tidy libclang-rt-14-dev valgrind
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
     xvfb xauth x11-utils imagemagick osslsigncode openssl
-    sox libsox-fmt-mp3 lame mpg123 locales
+    sox libsox-fmt-mp3 lame mpg123 locales nsis
 )
 pieces32=(wine wine32:i386)
 pieces64=(wine wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)

@@ -107,12 +107,14 @@ class Wine:
         return result
 
     def start(self, *args, trace_to=None):
-        """Starts a program; with `trace_to`, Wine's trace of process creation goes to that file."""
+        """Starts a program; with `trace_to`, Wine's trace of process creation and of the DLLs
+        loaded goes to that file, each line headed by its process."""
         if trace_to is None:
             return subprocess.Popen(["wine", *args], env=self.env, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
         with open(trace_to, "wb") as trace:
-            return subprocess.Popen(["wine", *args], env=dict(self.env, WINEDEBUG="trace+process"),
+            return subprocess.Popen(["wine", *args],
+                                    env=dict(self.env, WINEDEBUG="+pid,trace+process,+loaddll"),
                                     stdout=subprocess.DEVNULL, stderr=trace)
 
     def server(self, flag):
@@ -337,6 +339,21 @@ def updater_started_host(trace):
     return re.search(r'CreateProcessInternalW .*zelm\.exe', text, re.I) is not None
 
 
+def loaded_dlls(trace, program):
+    """The file names (lower case) of the DLLs that the process of `program` (the exe's file name)
+    loaded, by Wine's trace; the programs it started have their own process."""
+    text = trace.read_text(errors="replace") if trace.exists() else ""
+    process, dlls = None, set()
+    for pid, path in re.findall(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"(.*?)"', text,
+                                re.M):
+        name = path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower()
+        if process is None and name == program.lower():
+            process = pid
+        elif pid == process:
+            dlls.add(name)
+    return sorted(dlls)
+
+
 def ver_captures(trace):
     """The output files of the "ver" commands that Wine's process trace shows being started."""
     text = trace.read_text(errors="replace") if trace.exists() else ""
@@ -519,7 +536,7 @@ def run_updater_once(wine, display, directory, paths, updater, folder, run, numb
     """One start of the updater, checked against run["expect"]; returns what was seen."""
     expect = run["expect"]
     before = HostState(folder) if folder else None
-    traced = "ver_run" in expect or "started_by" in expect
+    traced = any(field in expect for field in ("ver_run", "started_by", "dlls"))
     trace = directory / f"process-trace-{number}.log" if traced else None
     exit_code, boxes, shots = run_with_boxes(
         wine, display, directory / "screenshots" / f"run-{number}", f"{E2E_FOLDER}run-{number}\\",
@@ -541,6 +558,11 @@ def run_updater_once(wine, display, directory, paths, updater, folder, run, numb
             faults.append(f"\"ver\" run: {report['ver_run']}, expected {expect['ver_run']}")
         faults.extend(f"the output of \"ver\" was left in {name}" for name in captures
                       if wine.unix_path(name).exists())
+    if "dlls" in expect:
+        report["dlls"] = loaded_dlls(trace, "ZelmSoundUpdate.exe")
+        log(f"DLLs loaded: {' '.join(report['dlls'])}")
+        if report["dlls"] != sorted(expect["dlls"]):
+            faults.append(f"DLLs loaded: {report['dlls']}, expected {sorted(expect['dlls'])}")
     if before:
         # The registry first, while Wine's own processes still run: the start count may wait.
         check_bank(before, expect, paths.source, report, faults)

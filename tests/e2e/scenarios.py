@@ -29,6 +29,7 @@
 #               "host_quits": number of times a running host quit during the run,
 #               "ver_run": whether the program ran "ver" through the command interpreter,
 #               "started_by": "desktop shell" (Explorer, unelevated) | "updater" (ShellExecuteA),
+#               "dlls": the file names (lower case) of all the DLLs the updater's process loads,
 #               "demo_results": [results boxdemo.exe got]}
 #   runs       updater only: [{"args", "answers", "expect"}, ...] run one after another in the
 #              same prefix, instead of the scenario's own args, answers and expect
@@ -155,6 +156,16 @@ EN, RU = BOXES["en"], BOXES["ru"]
 # A host that changed nothing: the bank as it was and no size recorded.
 UNTOUCHED = {"bank": "unchanged", "estimated_size": False, "host_starts": 0}
 INSTALLED = {"bank": "carried", "estimated_size": True}
+
+# The DLLs of a quiet update under Wine 8: the imports (kernel32, advapi32, msvcrt) with the
+# builtins they bring; shell32, which the administrator check loads for IsUserAnAdmin, with
+# shlwapi and shcore; and user32, which shell32 brings, as does the OEM text of "ver", with the
+# DLLs it brings in turn.
+QUIET_UPDATE_DLLS = [
+    "kernelbase.dll", "kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "sechost.dll", "advapi32.dll",
+    "shell32.dll", "shlwapi.dll", "shcore.dll",
+    "user32.dll", "win32u.dll", "gdi32.dll", "imm32.dll", "version.dll", "zlib1.dll",
+]
 
 # A language file whose "langver" is no whole number; the rest is the locale's own file.
 BROKEN_LANGUAGE = {
@@ -295,7 +306,21 @@ SCENARIOS = [
         "host": {"bank": {"version": 6, "size": 100}},
         "args": ["modest"],
         "answers": [],
-        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0),
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0, ver_run=True,
+                       dlls=QUIET_UPDATE_DLLS),
+    },
+    {
+        # No "ver" before Windows 8: the administrator check alone loads the same DLLs.
+        "name": "modest_no_boxes_win7",
+        "program": "updater",
+        "windows": "win7",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": {"version": 4, "size": 100}},
+        "args": ["modest"],
+        "answers": [],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0, ver_run=False,
+                       dlls=QUIET_UPDATE_DLLS),
     },
     {
         "name": "modest_runapp_running_host",
