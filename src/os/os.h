@@ -368,8 +368,9 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int GetSystemMetrics(int index);
 BOOL OemToCharBuffA(const char* source, char* destination, DWORD length);
 
-// Answered as IsUserAnAdmin answers it, by CheckTokenMembership with the Administrators group
-// (advapi32), so that this check, made at every start, loads no shell32.
+// Shell (shell32), loaded the same way. IsUserAnAdmin is found at run time, by name and then by
+// its ordinal, since Windows 2000 may export it by ordinal only; where shell32 has neither, the
+// real layer asks CheckTokenMembership about the Administrators group, which is what it does.
 BOOL IsUserAnAdmin();
 HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,
                         const char* directory, int showCommand);

@@ -298,8 +298,8 @@ private:
 };
 
 // Loading user32 nearly doubles the start of a small program (measured under Wine), and shell32
-// brings user32 with it; so neither is imported, and a quiet update that shows no box, starts no
-// program and converts no "ver" text loads neither.
+// brings user32 with it; so neither is imported, and each is loaded by the first call that needs
+// it. The administrator check of every run is such a call: it asks shell32 first.
 SystemDll user32("user32.dll");
 SystemDll shell32("shell32.dll");
 SystemFunction<decltype(&::MessageBoxA)> messageBoxA(user32, "MessageBoxA");
