@@ -29,7 +29,9 @@
 #               "host_quits": number of times a running host quit during the run,
 #               "ver_run": whether the program ran "ver" through the command interpreter,
 #               "started_by": "desktop shell" (Explorer, unelevated) | "updater" (ShellExecuteA),
-#               "dlls": the file names (lower case) of all the DLLs the updater's process loads,
+#               "dlls": of the system DLLs that the updater imports or loads itself (run_e2e's
+#               DECIDED_DLLS), those its process loads, file names in lower case; every DLL
+#               it loads is printed,
 #               "demo_results": [results boxdemo.exe got]}
 #   runs       updater only: [{"args", "answers", "expect"}, ...] run one after another in the
 #              same prefix, instead of the scenario's own args, answers and expect
@@ -157,15 +159,10 @@ EN, RU = BOXES["en"], BOXES["ru"]
 UNTOUCHED = {"bank": "unchanged", "estimated_size": False, "host_starts": 0}
 INSTALLED = {"bank": "carried", "estimated_size": True}
 
-# The DLLs of a quiet update under Wine 8: the imports (kernel32, advapi32, msvcrt) with the
-# builtins they bring; shell32, which the administrator check loads for IsUserAnAdmin, with
-# shlwapi and shcore; and user32, which shell32 brings, as does the OEM text of "ver", with the
-# DLLs it brings in turn.
-QUIET_UPDATE_DLLS = [
-    "kernelbase.dll", "kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "sechost.dll", "advapi32.dll",
-    "shell32.dll", "shlwapi.dll", "shcore.dll",
-    "user32.dll", "win32u.dll", "gdi32.dll", "imm32.dll", "version.dll", "zlib1.dll",
-]
+# The updater's DLLs in a quiet update: the imports (kernel32, advapi32, msvcrt); shell32, which
+# the administrator check loads for IsUserAnAdmin; and user32, which shell32 brings, as does the
+# OEM text of "ver". No ole32 or oleaut32: nothing is started.
+QUIET_UPDATE_DLLS = ["advapi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"]
 
 # A language file whose "langver" is no whole number; the rest is the locale's own file.
 BROKEN_LANGUAGE = {
