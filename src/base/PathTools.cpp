@@ -82,6 +82,15 @@ std::uint64_t ScanFolder(std::string folder, std::vector<std::string>& toVisit) 
 
 } // namespace
 
+std::string AsciiLower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
 void AddBackslash(std::string& path) {
     if (!path.empty() && path.back() != '\\') {
         path += '\\';

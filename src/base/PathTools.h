@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <string>
 
+// Folds the letters A-Z to lower case and leaves every other byte: how Windows compares the ASCII
+// part of names, whatever the code page.
+std::string AsciiLower(std::string text);
+
 // Appends one backslash to a non-empty path that does not end in one.
 void AddBackslash(std::string& path);
 

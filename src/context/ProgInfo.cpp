@@ -130,15 +130,6 @@ std::vector<std::string> SplitCommandLine(const char* commandLine) {
     return arguments;
 }
 
-std::string AsciiLower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
 std::string ParamStr(int index) {
     const std::vector<std::string> arguments = SplitCommandLine(os::GetCommandLineA());
     if (index < 0 || static_cast<std::size_t>(index) >= arguments.size()) {

@@ -3,6 +3,7 @@
 // with the style and language of every error box.
 #pragma once
 
+#include "base/PathTools.h"
 #include "base/Registry.h"
 #include "os/os.h"
 
@@ -45,8 +46,7 @@ void DoneProgInfo();
 [[nodiscard]] bool IsCyrillicLcid(os::LCID lcid);
 // The arguments of a command line as Windows programs split it (the program name first).
 std::vector<std::string> SplitCommandLine(const char* commandLine);
-std::string AsciiLower(std::string text); // folds A-Z only
-std::string ParamStr(int index);          // argument `index` of this process, empty when absent
+std::string ParamStr(int index); // argument `index` of this process, empty when absent
 
 // Opens (creating) HKCU\Software\Orvek\<ProgName> on ProgRegistry; never fails to its caller.
 void OpenProgKey();

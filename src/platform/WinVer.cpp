@@ -415,13 +415,10 @@ std::string Interpreter() {
     if (comSpec.empty() || system.empty()) {
         return "";
     }
-    const bool inSystemFolder = comSpec.size() > system.size() &&
-                                std::equal(system.begin(), system.end(), comSpec.begin(),
-                                           [](char a, char b) {
-                                               return std::tolower(static_cast<unsigned char>(a)) ==
-                                                      std::tolower(static_cast<unsigned char>(b));
-                                           }) &&
-                                IsPlainFileName(comSpec.substr(system.size()));
+    const bool inSystemFolder =
+        comSpec.size() > system.size() &&
+        AsciiLower(comSpec.substr(0, system.size())) == AsciiLower(system) &&
+        IsPlainFileName(comSpec.substr(system.size()));
     return inSystemFolder ? comSpec : system + "cmd.exe";
 }
 
