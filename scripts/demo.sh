@@ -9,12 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-if [ "$(scripts/wine-runtime | cut -d' ' -f1)" = win64 ]; then
-    cmake --preset windows-x64 >/dev/null
-    cmake --build --preset windows-x64
-fi
+for preset in $(scripts/wine-runtime --presets); do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+done
 # The booted template prefix is kept here and reused; the demonstration's prefix is made anew.
 work="${ZELM_DEMO_WORK:-build/demo-wine}"
 exec python3 tests/e2e/showcase.py demo --windows-build build/windows --work "$work"

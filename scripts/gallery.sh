@@ -5,11 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-if [ "$(scripts/wine-runtime | cut -d' ' -f1)" = win64 ]; then
-    cmake --preset windows-x64 >/dev/null
-    cmake --build --preset windows-x64
-fi
+for preset in $(scripts/wine-runtime --presets); do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+done
 exec python3 tests/e2e/showcase.py gallery --windows-build build/windows \
     --work "${ZELM_GALLERY_WORK:-build/gallery-wine}" --docs docs

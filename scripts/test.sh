@@ -8,11 +8,7 @@ scripts/install-deps.sh
 runtime="$(scripts/wine-runtime)"
 echo "Wine runtime for the end-to-end tests: $runtime"
 
-presets=(linux linux-asan windows)
-if [ "${runtime%% *}" = win64 ]; then
-    presets+=(windows-x64)
-fi
-for preset in "${presets[@]}"; do
+for preset in linux linux-asan $(scripts/wine-runtime --presets); do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
