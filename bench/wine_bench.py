@@ -90,7 +90,7 @@ def peak_rss_kib(wine, command):
     """The process's peak resident set. `wine` execs the preloader, which runs the Windows program
     in the same process. VmHWM only grows, so sampling it until the end misses at most the last
     2 ms; this loop times nothing."""
-    process = subprocess.Popen(["wine", *command], env=wine.env, stdout=subprocess.DEVNULL,
+    process = subprocess.Popen([wine.loader, *command], env=wine.env, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     peak = 0
     while process.poll() is None:
@@ -171,7 +171,7 @@ def traced_update(session):
     session.reset()
     env = dict(wine.env, WINEDEBUG="+timestamp,+pid,+relay")
     launched = time.monotonic()
-    result = subprocess.run(["wine", UPDATER, "modest"], env=env, capture_output=True,
+    result = subprocess.run([wine.loader, UPDATER, "modest"], env=env, capture_output=True,
                             text=True, errors="replace", timeout=120)
     total_ms = (time.monotonic() - launched) * 1000
     wine.run("reg", "delete", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/f")
@@ -296,12 +296,17 @@ def main():
     paths.source = SOURCE
     paths.work = paths.work.resolve()
     variants = dict(paths.also_updater)
-    if not e2e.choose_runtime(paths):
+    if not e2e.choose_runtime(paths, quick=True):
+        return 1
+    if paths.runtime.in_guest:
+        print("The benchmarks time Wine on this machine; under the guest's emulation the figures "
+              "would be the emulator's. Use ZELM_WINE_RUNTIME=native or vehicle.")
         return 1
     summary = {"runtime": paths.runtime.describe(), "paths": {}}
     with e2e.Xvfb() as x:
-        if not e2e.template_ready(paths.work, paths.runtime.arch):
-            e2e.make_template_prefix(paths.work, x.display, paths.runtime.arch)
+        # The updater as most users run it: on 64-bit Windows (the product under WoW64).
+        if not e2e.template_ready(paths.work, "win64"):
+            e2e.make_template_prefix(paths.work, x.display, "win64")
         session = prepare_session(paths, x.display, variants)
         wine = session.wine
         wine.server("-w")

@@ -24,9 +24,9 @@ cmake --preset linux -B "$linux_build" >/dev/null
 cmake --build "$linux_build" -j2 --target "${benchmarks[@]}" quiet_update_run
 # The updater and the Windows programs of the comparison for the runtime that scripts/wine-runtime
 # chooses, built with the compiler and run time of that preset.
-runtime="$(scripts/wine-runtime)"
+runtime="$(scripts/wine-runtime --quick)"
 echo "Wine runtime: $runtime"
-if [ "${runtime%% *}" = win64 ]; then
+if [ "${runtime%% *}" = vehicle ]; then
     preset=windows-x64 windows_build="$windows_build-x64" mingw=x86_64-w64-mingw32
     nsis_target=amd64-unicode
 else

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs. Idempotent; run as root on Debian 12.
 #
-# The product is built everywhere, so the i686 mingw is always installed. Wine comes in one of two
-# forms (see scripts/wine-runtime): wine32 where the machine runs 32-bit x86 code, else, or where
-# wine32 cannot be installed, wine64 with the x86_64 mingw for the test vehicle.
+# The product is built everywhere, so the i686 mingw is always installed. Wine comes in one of
+# three forms (see scripts/wine-runtime): wine32 and wine64 where the machine runs 32-bit x86 code;
+# else, or where wine32 cannot be installed, qemu and debootstrap for the test guest, which has
+# its own Wine, and wine64 with the x86_64 mingw for the demonstration and for the test vehicle,
+# which runs where no guest can be built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,8 +17,9 @@ base=(
     xvfb xauth x11-utils imagemagick osslsigncode openssl
     sox libsox-fmt-mp3 lame mpg123 locales nsis
 )
-pieces32=(wine wine32:i386)
+pieces32=(wine wine32:i386 wine64)
 pieces64=(wine wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
+pieces_guest=(qemu-system-x86 debootstrap e2fsprogs)
 
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
@@ -62,28 +65,34 @@ install() {
 install "${base[@]}" || exit 1
 
 forced="${ZELM_WINE_RUNTIME:-}"
-if [ -n "$forced" ] && [ "$forced" != win32 ] && [ "$forced" != win64 ]; then
-    echo "ZELM_WINE_RUNTIME is '$forced'; it must be win32 or win64" >&2
+case "$forced" in
+"" | native | guest | vehicle) ;;
+*)
+    echo "ZELM_WINE_RUNTIME is '$forced'; it must be native, guest or vehicle" >&2
     exit 1
-fi
+    ;;
+esac
 want64=
-if [ "$forced" = win64 ]; then
+if [ "$forced" = vehicle ]; then
     want64=1
-elif ! scripts/wine-runtime --runs-x86-32; then
-    echo "This machine runs no 32-bit x86 code: installing wine64 and the x86_64 mingw."
+elif [ "$forced" = guest ] || ! scripts/wine-runtime --runs-x86-32; then
+    echo "Installing what the test guest needs, and wine64 with the x86_64 mingw."
     want64=1
+    install "${pieces_guest[@]}" || exit 1
 else
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
         lists_fresh=
     fi
     if ! install "${pieces32[@]}"; then
-        if [ "$forced" = win32 ]; then
-            echo "ZELM_WINE_RUNTIME=win32, but wine32 cannot be installed" >&2
+        if [ "$forced" = native ]; then
+            echo "ZELM_WINE_RUNTIME=native, but wine32 cannot be installed" >&2
             exit 1
         fi
-        echo "warning: wine32 cannot be installed; installing wine64 and the x86_64 mingw" >&2
+        echo "warning: wine32 cannot be installed; installing the test guest's tools, wine64" \
+            "and the x86_64 mingw" >&2
         want64=1
+        install "${pieces_guest[@]}" || exit 1
     fi
 fi
 if [ -n "$want64" ]; then

@@ -5,10 +5,15 @@
   run_e2e.py --windows-build DIR --work DIR --source DIR --scenario NAME [--scenario NAME ...]
   run_e2e.py --list
 
-The Wine runtime is the one scripts/wine-runtime names: the i686 product of --windows-build in a
-32-bit prefix, or the x86_64 vehicle of --windows-x64-build (default: the same folder name with
-"-x64") in a 64-bit prefix under wine64. A scenario that only a 32-bit process can show is skipped
-(exit code 77) on the second. A booted prefix (the template, with Wine's virtual desktop so that
+  run_e2e.py --source DIR --finish
+
+The Wine runtime is the one scripts/wine-runtime names. "native" and "guest" run the i686 product
+of --windows-build as a 32-bit process in a 64-bit (WoW64) prefix, as most users run it, and in a
+32-bit prefix the scenarios that only 32-bit Windows shows; "guest" does so inside the test guest
+(scripts/guest/), where --make-template boots the guest, each scenario is a request to its agent
+and --finish powers it off. "vehicle" runs the x86_64 build of --windows-x64-build (default: the
+same folder name with "-x64") in a 64-bit prefix under wine64, and skips (exit code 77) what only
+a 32-bit process can show. A booted prefix (the template, with Wine's virtual desktop so that
 boxes have title bars without a window manager) is copied for every scenario. The scenario sets the Windows
 version and the user locale, writes registry entries with `wine reg add`, lays out the host
 folder, optionally starts the stand-in host, and runs its program under Xvfb while boxhelper.exe
@@ -31,7 +36,11 @@ from scenarios import HOST_FOLDER, SCENARIOS, UNINSTALL_KEY
 LOCALES = {"en": "en_US.UTF-8", "ru": "ru_RU.UTF-8"}
 E2E_FOLDER = "C:\\e2e\\"
 TEMPLATE_RECIPE = "{arch} prefix, virtual desktop 1024x768, v3"
+PE_MACHINES = {0x14C: "PE32 i386", 0x8664: "PE32+ x86-64"}
 SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
+# How many times slower than natively Wine runs here: the test guest's emulation sets it. Every
+# wait for a program is that much longer.
+SLOWDOWN = float(os.environ.get("ZELM_E2E_SLOWDOWN", "1"))
 # The system DLLs that the updater imports or loads itself.
 DECIDED_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll",
                 "ole32.dll", "oleaut32.dll"}
@@ -73,23 +82,50 @@ class Xvfb:
 class Runtime:
     """The Wine runtime that scripts/wine-runtime chooses for this machine, with its build."""
 
-    def __init__(self, source, windows_build, windows_x64_build):
-        words = subprocess.run([str(source / "scripts" / "wine-runtime")], capture_output=True,
-                               text=True, check=True).stdout.split(None, 1)
-        self.arch, self.why = words[0], words[1].strip()
-        self.is_32bit = self.arch == "win32"
-        self.build = (windows_build if self.is_32bit else windows_x64_build).resolve()
+    def __init__(self, source, windows_build, windows_x64_build, quick=False):
+        command = [str(source / "scripts" / "wine-runtime")] + (["--quick"] if quick else [])
+        words = subprocess.run(command, capture_output=True, text=True,
+                               check=True).stdout.split(None, 1)
+        self.name, self.why = words[0], words[1].strip()
+        self.is_vehicle = self.name == "vehicle"
+        self.in_guest = self.name == "guest"
+        self.build = (windows_x64_build if self.is_vehicle else windows_build).resolve()
+        self.arches = ["win64"] if self.is_vehicle else ["win64", "win32"]
+
+    def prefix_arch(self, scenario):
+        """A 64-bit prefix, but for what only 32-bit Windows shows, where the product runs."""
+        return "win32" if scenario.get("needs_32bit") and not self.is_vehicle else "win64"
 
     def describe(self):
-        program = "the i686 product" if self.is_32bit else "the x86_64 test vehicle"
-        prefix = "Wine, 32-bit prefix" if self.is_32bit else "wine64, 64-bit prefix"
-        return (f"{program} {self.build / 'ZelmSoundUpdate.exe'} under {prefix} "
-                f"({self.arch}: {self.why})")
+        exe = self.build / "ZelmSoundUpdate.exe"
+        machine = pe_machine(exe) if exe.exists() else "not built"
+        if self.is_vehicle:
+            what = f"the x86_64 test vehicle {exe} ({machine}) under wine64 in a 64-bit prefix"
+        else:
+            where = "the test guest's" if self.in_guest else "this machine's"
+            what = (f"the product {exe} ({machine}) under {where} Wine, a 32-bit process in a "
+                    f"64-bit (WoW64) prefix, in a 32-bit prefix where 32-bit Windows is needed")
+        return f"{what} ({self.name}: {self.why})"
+
+
+def pe_machine(exe):
+    """The machine type that the PE header of `exe` names."""
+    image = exe.read_bytes()[:4096]
+    header = int.from_bytes(image[0x3C:0x40], "little")
+    machine = int.from_bytes(image[header + 4:header + 6], "little")
+    return PE_MACHINES.get(machine, f"machine 0x{machine:04x}")
+
+
+# In a 64-bit prefix Wine's own tools (reg above all) must be the 64-bit ones, as on 64-bit
+# Windows: where wine32 is installed, Debian's "wine" is its 32-bit loader, and a 32-bit reg.exe
+# reads and writes the 32-bit registry view. The 64-bit loader starts a 32-bit program as such.
+WINE64_LOADER = Path("/usr/lib/wine/wine64")
 
 
 class Wine:
     def __init__(self, prefix, display, arch, locale="en"):
         self.prefix = Path(prefix)
+        self.loader = str(WINE64_LOADER) if arch == "win64" and WINE64_LOADER.exists() else "wine"
         self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH=arch, WINEDEBUG="-all",
                         DISPLAY=display, LC_ALL=LOCALES[locale], LANG=LOCALES[locale],
                         WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -98,8 +134,8 @@ class Wine:
         # Output goes through files, not pipes: a program that the command starts (the host
         # through ShellExecuteA) inherits them and would hold a pipe open until it ends.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            code = subprocess.run(["wine", *args], env=self.env, stdout=out, stderr=err,
-                                  timeout=timeout).returncode
+            code = subprocess.run([self.loader, *args], env=self.env, stdout=out, stderr=err,
+                                  timeout=timeout * SLOWDOWN).returncode
             out.seek(0)
             err.seek(0)
             result = subprocess.CompletedProcess(args, code, out.read().decode(errors="replace"),
@@ -113,15 +149,15 @@ class Wine:
         """Starts a program; with `trace_to`, Wine's trace of process creation and of the DLLs
         loaded goes to that file, each line headed by its process."""
         if trace_to is None:
-            return subprocess.Popen(["wine", *args], env=self.env, stdout=subprocess.DEVNULL,
+            return subprocess.Popen([self.loader, *args], env=self.env, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
         with open(trace_to, "wb") as trace:
-            return subprocess.Popen(["wine", *args],
+            return subprocess.Popen([self.loader, *args],
                                     env=dict(self.env, WINEDEBUG="+pid,trace+process,+loaddll"),
                                     stdout=subprocess.DEVNULL, stderr=trace)
 
     def server(self, flag):
-        subprocess.run(["wineserver", flag], env=self.env, timeout=60)
+        subprocess.run(["wineserver", flag], env=self.env, timeout=60 * SLOWDOWN)
 
     def unix_path(self, windows_path):
         assert windows_path[1:3] == ":\\", windows_path
@@ -150,8 +186,8 @@ def make_template_prefix(work, display, arch):
     work.mkdir(parents=True, exist_ok=True)
     started = time.monotonic()
     wine = Wine(template, display, arch)
-    subprocess.run(["wineboot", "-i"], env=wine.env, capture_output=True, timeout=300,
-                   check=True)
+    subprocess.run(["wineboot", "-i"], env=wine.env, capture_output=True,
+                   timeout=300 * SLOWDOWN, check=True)
     wine.reg_add("HKCU\\Software\\Wine\\Explorer", "Desktop", "REG_SZ", "Default")
     wine.reg_add("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", "REG_SZ", "1024x768")
     wine.server("-w")
@@ -278,7 +314,7 @@ def host_quits(folder):
 
 
 def wait_for(condition, timeout, what):
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + timeout * SLOWDOWN
     while time.monotonic() < deadline:
         if condition():
             return
@@ -379,12 +415,12 @@ class BoxSession:
         self.helper = wine.start(E2E_FOLDER + "boxhelper.exe", "--log", run_folder + "boxes.log",
                                  "--answers", ",".join(answers), "--signal-dir",
                                  run_folder + "signals", "--stop-file", run_folder + "stop",
-                                 "--timeout-ms", "180000")
+                                 "--timeout-ms", str(int(180000 * SLOWDOWN)))
         self.screenshots = []
 
     def serve(self, process, timeout=150):
         """Acknowledges boxes until the process ends; returns its exit code."""
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + timeout * SLOWDOWN
         while process.poll() is None:
             if time.monotonic() > deadline:
                 process.kill()
@@ -409,7 +445,7 @@ class BoxSession:
         self.acknowledge_ready_boxes()
         self.wine.unix_path(self.run_folder + "stop").write_text("stop\n")
         try:
-            self.helper.wait(timeout=30)
+            self.helper.wait(timeout=30 * SLOWDOWN)
         except subprocess.TimeoutExpired:
             self.helper.kill()
             raise Failure("boxhelper.exe did not end")
@@ -507,7 +543,8 @@ def prepare(scenario, paths, display):
     shutil.rmtree(directory, ignore_errors=True)
     (directory / "screenshots").mkdir(parents=True)
     started = time.monotonic()
-    arch = paths.runtime.arch
+    arch = paths.runtime.prefix_arch(scenario)
+    log(f"{'32' if arch == 'win32' else '64'}-bit prefix")
     copy_prefix(template_of(paths.work, arch), directory / "prefix")
     wine = Wine(directory / "prefix", display, arch, scenario.get("locale", "en"))
     wine.run("winecfg", "-v", scenario.get("windows", "win10"))
@@ -581,7 +618,8 @@ def run_updater_once(wine, display, directory, paths, updater, folder, run, numb
 def hold_for_deleting(wine, path):
     """hostctl.exe holding `path` as hostctl describes it, for a minute; once it holds it."""
     ready = E2E_FOLDER + "held"
-    holder = wine.start(E2E_FOLDER + "hostctl.exe", "hold", path, ready, "60000")
+    holder = wine.start(E2E_FOLDER + "hostctl.exe", "hold", path, ready,
+                        str(int(60000 * SLOWDOWN)))
     wait_for(lambda: wine.unix_path(ready).exists(), 30, f"hostctl to hold {path}")
     return holder
 
@@ -654,8 +692,8 @@ def run_host_check(scenario, wine, display, directory, paths, faults):
     expect_output(faults, "bank during the release delay", hostctl(wine, "locked", bank),
                   "locked")
     expect_output(faults, "bank after the release delay",
-                  hostctl(wine, "wait-free", bank, "20000"), "free")
-    process.wait(timeout=20)
+                  hostctl(wine, "wait-free", bank, str(int(20000 * SLOWDOWN))), "free")
+    process.wait(timeout=20 * SLOWDOWN)
     expect_output(faults, "host exit code", process.returncode, 0)
     events = [e["event"] for e in read_json_lines(folder / "zelm-starts.log")]
     expect_output(faults, "host log", events, ["start", "quit", "released"])
@@ -692,7 +730,82 @@ def run_scenario(scenario, paths, display):
         log(f"FAIL {scenario['name']}: {fault}")
     log(f"scenario {scenario['name']}: {'FAILED' if faults else 'passed'} in "
         f"{time.monotonic() - started:.1f} s (screenshots in {directory / 'screenshots'})")
-    return {"name": scenario["name"], "faults": faults, "directory": directory, "runs": runs}
+    result = {"name": scenario["name"], "faults": faults, "directory": directory, "runs": runs}
+    save_report(result)
+    return result
+
+
+# ---- Reports, and the test guest -----------------------------------------------------------------
+
+def save_report(result):
+    """report.json in the scenario's folder, screenshots named relative to it, so that the result
+    can be read back where that folder is copied to (from the test guest)."""
+    directory = result["directory"]
+    runs = [dict(run, screenshots=[str(Path(shot).relative_to(directory))
+                                   for shot in run["screenshots"]]) for run in result["runs"]]
+    report = {"name": result["name"], "faults": result["faults"], "runs": runs}
+    (directory / "report.json").write_text(json.dumps(report, default=repr, indent=1) + "\n")
+
+
+def load_report(directory):
+    report = json.loads((directory / "report.json").read_text())
+    for run in report["runs"]:
+        run["screenshots"] = [directory / shot for shot in run["screenshots"]]
+    return dict(report, directory=directory)
+
+
+def guest_script(paths, command):
+    return subprocess.run([str(paths.source / "scripts" / "guest" / "run"), command]).returncode
+
+
+def guest_queue(paths):
+    return paths.source / "build" / "guest" / "queue"
+
+
+def guest_running(paths):
+    """Whether the guest's qemu runs and its agent has said that it takes requests."""
+    try:
+        os.kill(int((paths.source / "build" / "guest" / "qemu.pid").read_text()), 0)
+    except (OSError, ValueError):
+        return False
+    return (guest_queue(paths) / "ready").exists()
+
+
+def run_in_guest(names, paths):
+    """Asks the test guest's agent to run the scenarios, all at once (it runs as many together as
+    it has processors); prints each one's log and brings its folder back to --work."""
+    queue = guest_queue(paths)
+    source = paths.source.resolve()
+    if source not in paths.windows_build.parents:
+        raise Failure(f"the test guest sees only {source}; {paths.windows_build} is outside it")
+    for name in names:
+        for leftover in (f"{name}.done", f"{name}.log"):
+            (queue / leftover).unlink(missing_ok=True)
+        request = queue / f"{name}.request.new"
+        request.write_text(f"{paths.windows_build.relative_to(source)}\n")
+        request.rename(queue / f"{name}.request")  # whole, or not there, when the agent looks
+    results = []
+    for name in names:
+        done = queue / f"{name}.done"
+        while not done.exists():
+            if not guest_running(paths):
+                raise Failure(f"the test guest stopped before it ran {name} "
+                              "(build/guest/console-serve.log)")
+            time.sleep(0.2)
+        code = int(done.read_text())
+        sys.stdout.write((queue / f"{name}.log").read_text(errors="replace"))
+        directory = paths.work / name
+        shutil.rmtree(directory, ignore_errors=True)
+        if (queue / f"{name}.result").exists():
+            shutil.move(queue / f"{name}.result", directory)
+        try:
+            result = load_report(directory)
+        except OSError:
+            result = {"name": name, "faults": [], "directory": directory, "runs": []}
+        if code != 0 and not result["faults"]:
+            result["faults"].append(f"the driver in the guest exited with {code}")
+        results.append(result)
+    return results
 
 
 def argument_parser(description):
@@ -707,18 +820,19 @@ def argument_parser(description):
     return parser
 
 
-def choose_runtime(paths):
+def choose_runtime(paths, quick=False):
     """Sets paths.runtime and points paths.windows_build at its build; False when that build is
-    missing. The first line of output says which exe and runtime run, and why."""
+    missing. The first line of output says which exe and runtime run, and why. `quick` asks for
+    the fastest runtime here, as the demonstration does."""
     if getattr(paths, "runtime", None):
         return True
     x64_build = paths.windows_x64_build or paths.windows_build.with_name(
         paths.windows_build.name + "-x64")
-    paths.runtime = Runtime(paths.source, paths.windows_build, x64_build)
+    paths.runtime = Runtime(paths.source, paths.windows_build, x64_build, quick)
     paths.windows_build = paths.runtime.build
     log(f"runtime: {paths.runtime.describe()}")
     if not (paths.windows_build / "ZelmSoundUpdate.exe").exists():
-        preset = "windows" if paths.runtime.is_32bit else "windows-x64"
+        preset = "windows-x64" if paths.runtime.is_vehicle else "windows"
         log(f"no ZelmSoundUpdate.exe in {paths.windows_build}: build the {preset} preset first")
         return False
     return True
@@ -726,21 +840,32 @@ def choose_runtime(paths):
 
 def skip_reason(scenario, runtime):
     """Why the scenario cannot run on this runtime, or None."""
-    if scenario.get("needs_32bit") and not runtime.is_32bit:
+    if scenario.get("needs_32bit") and runtime.is_vehicle:
         return f"needs a 32-bit process: {scenario['needs_32bit']}"
     return None
 
 
 def run_scenarios(names, paths, make_template=False):
-    """Runs the named scenarios under one X server; their results, or None when the build of the
-    runtime is missing."""
+    """Runs the named scenarios under one X server, or in the test guest, which is booted for
+    them unless it runs already; their results, or None when the build of the runtime is missing
+    or the guest does not come up."""
     if not choose_runtime(paths):
         return None
     paths.work = paths.work.resolve()
+    if paths.runtime.in_guest:
+        booted_here = make_template or not guest_running(paths)
+        if booted_here and guest_script(paths, "start") != 0:
+            return None
+        try:
+            return run_in_guest(names, paths)
+        finally:
+            if booted_here and not make_template:
+                guest_script(paths, "stop")
     by_name = {s["name"]: s for s in SCENARIOS}
     with Xvfb() as x:
-        if make_template or not template_ready(paths.work, paths.runtime.arch):
-            make_template_prefix(paths.work, x.display, paths.runtime.arch)
+        for arch in paths.runtime.arches:
+            if make_template or not template_ready(paths.work, arch):
+                make_template_prefix(paths.work, x.display, arch)
         return [run_scenario(by_name[n], paths, x.display) for n in names]
 
 
@@ -749,10 +874,14 @@ def main():
     parser.add_argument("--make-template", action="store_true")
     parser.add_argument("--scenario", action="append", default=[])
     parser.add_argument("--list", action="store_true", help="print the scenario names")
+    parser.add_argument("--finish", action="store_true",
+                        help="power the test guest off, where it runs")
     paths = parser.parse_args()
     if paths.list:
         print(";".join(s["name"] for s in SCENARIOS), end="")
         return 0
+    if paths.finish:
+        return guest_script(paths, "stop") if guest_running(paths) else 0
     if not paths.windows_build or not paths.work:
         parser.error("--windows-build and --work are required")
     by_name = {s["name"]: s for s in SCENARIOS}
@@ -770,7 +899,11 @@ def main():
             names.append(name)
     if paths.scenario and not names:
         return SKIPPED
-    results = run_scenarios(names, paths, paths.make_template)
+    try:
+        results = run_scenarios(names, paths, paths.make_template)
+    except Failure as error:
+        log(f"FAIL: {error}")
+        return 1
     return 0 if results is not None and not any(r["faults"] for r in results) else 1
 
 

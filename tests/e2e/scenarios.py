@@ -435,14 +435,31 @@ SCENARIOS = [
                        host_starts=0),
     },
     {
-        # Neither runtime redirects the updater's registry view (a 32-bit process in a 32-bit
-        # prefix, a 64-bit one in a 64-bit prefix): the entry under WOW6432Node is found only by
-        # the updater's explicit second lookup, and the size goes to the plain entry.
+        # The entry of a 32-bit installation on 64-bit Windows. The updater reads the 64-bit view
+        # (the product as a 32-bit process on 64-bit Windows asks for it; the vehicle has it), so
+        # the entry under WOW6432Node is found only by its explicit second lookup, and the size
+        # goes to the plain entry.
         "name": "wow6432node_entry",
         "program": "updater",
         "windows": "win10",
         "locale": "en",
         "registry": [(WOW_UNINSTALL_KEY, "UninstallString", "REG_SZ", "{host}unins000.exe")],
+        "host": {"folder": "C:\\Apps\\Zelm\\", "bank": {"version": 4, "size": 100}},
+        "args": ["modest"],
+        "answers": [],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0),
+    },
+    {
+        # 64-bit Windows with entries in both views. Through the 32-bit process's own view the
+        # plain key would lead to WOW6432Node's entry, a folder without the host; the updater
+        # reads the 64-bit view and finds the host.
+        "name": "wow64_reads_64bit_view",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": [(UNINSTALL_KEY, "UninstallString", "REG_SZ", "{host}unins000.exe"),
+                     (WOW_UNINSTALL_KEY, "UninstallString", "REG_SZ",
+                      "C:\\Old Zelm\\unins000.exe")],
         "host": {"folder": "C:\\Apps\\Zelm\\", "bank": {"version": 4, "size": 100}},
         "args": ["modest"],
         "answers": [],

@@ -46,7 +46,7 @@ def describe_run(title, run):
 
 
 def demo(paths):
-    if not run_e2e.choose_runtime(paths):
+    if not run_e2e.choose_runtime(paths, quick=True):
         return 1
     scenario = next(s for s in SCENARIOS if s["name"] == "demo")
     bank = scenario["host"]["bank"]

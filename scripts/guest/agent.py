@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Runs inside the test guest (scripts/guest/init starts it), on the host's checkout at SHARE.
+
+  agent.py prepare SHARE   boots the two template prefixes (64-bit WoW64 and 32-bit) into the
+                           guest's own disk; writes build/guest/prepared on success
+  agent.py serve SHARE     runs end-to-end scenarios on request until asked to stop
+
+The queue is SHARE/build/guest/queue: the host writes NAME.request for the scenario NAME, holding
+the build folder to run, relative to SHARE; the agent runs it with tests/e2e/run_e2e.py on the
+guest's Wine, with NAME.log as its output, copies
+what the scenario left (its logs and screenshots, not its prefix) to NAME.result/ and writes its
+exit code to NAME.done. As many scenarios run at once as the guest has processors. A file named
+"stop" ends the service. "ready" says that requests are taken.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+WORK = Path("/work/e2e")
+
+
+# Wine under the guest's emulation starts a process 5 to 7 times slower than natively.
+ENVIRONMENT = dict(os.environ, ZELM_E2E_SLOWDOWN="6")
+
+
+def driver(share, build, *args):
+    return [sys.executable, str(share / "tests" / "e2e" / "run_e2e.py"), "--windows-build",
+            str(share / build), "--work", str(WORK), "--source", str(share), *args]
+
+
+def prepare(share):
+    state = share / "build" / "guest"
+    with open(state / "prepare.log", "wb") as out:
+        code = subprocess.run(driver(share, "build/windows", "--make-template"),
+                              env=ENVIRONMENT, stdout=out, stderr=subprocess.STDOUT).returncode
+    if code == 0:
+        (state / "prepared").write_text("templates booted\n")
+    return code
+
+
+def run_request(share, queue, name, build):
+    result = queue / f"{name}.result"
+    shutil.rmtree(result, ignore_errors=True)
+    with open(queue / f"{name}.log", "wb") as out:
+        code = subprocess.run(driver(share, build, "--scenario", name), env=ENVIRONMENT,
+                              stdout=out, stderr=subprocess.STDOUT).returncode
+    scenario = WORK / name
+    if scenario.exists():
+        shutil.copytree(scenario, result, ignore=shutil.ignore_patterns("prefix"))
+        subprocess.run(["rm", "-rf", str(scenario / "prefix")])
+    (queue / f"{name}.done").write_text(f"{code}\n")
+
+
+def serve(share):
+    queue = share / "build" / "guest" / "queue"
+    queue.mkdir(parents=True, exist_ok=True)
+    with ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
+        (queue / "ready").write_text(f"{os.cpu_count()} processors\n")
+        while not (queue / "stop").exists():
+            for request in sorted(queue.glob("*.request")):
+                build = request.read_text().strip()
+                request.unlink()
+                pool.submit(run_request, share, queue, request.stem, build)
+            time.sleep(0.2)
+    return 0
+
+
+def main():
+    mode, share = sys.argv[1], Path(sys.argv[2])
+    return prepare(share) if mode == "prepare" else serve(share)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
