@@ -43,16 +43,26 @@ def prepare(share):
 
 
 def run_request(share, queue, name, build):
-    result = queue / f"{name}.result"
-    shutil.rmtree(result, ignore_errors=True)
-    with open(queue / f"{name}.log", "wb") as out:
-        code = subprocess.run(driver(share, build, "--scenario", name), env=ENVIRONMENT,
-                              stdout=out, stderr=subprocess.STDOUT).returncode
-    scenario = WORK / name
-    if scenario.exists():
-        shutil.copytree(scenario, result, ignore=shutil.ignore_patterns("prefix"))
-        subprocess.run(["rm", "-rf", str(scenario / "prefix")])
-    (queue / f"{name}.done").write_text(f"{code}\n")
+    """Runs one scenario; NAME.done is written whatever happens, so the host never waits in vain."""
+    code = 1
+    try:
+        result = queue / f"{name}.result"
+        shutil.rmtree(result, ignore_errors=True)
+        with open(queue / f"{name}.log", "wb") as out:
+            code = subprocess.run(driver(share, build, "--scenario", name), env=ENVIRONMENT,
+                                  stdout=out, stderr=subprocess.STDOUT).returncode
+        scenario = WORK / name
+        if scenario.exists():
+            shutil.copytree(scenario, result, ignore=shutil.ignore_patterns("prefix*"))
+            if (scenario / "prefix").is_mount():  # left mounted by a driver that failed
+                subprocess.run(["umount", str(scenario / "prefix")])
+            shutil.rmtree(scenario)
+    except Exception as error:  # reported in the log that the host prints
+        with open(queue / f"{name}.log", "a") as out:
+            out.write(f"agent: {error!r}\n")
+        code = code or 1
+    finally:
+        (queue / f"{name}.done").write_text(f"{code}\n")
 
 
 def serve(share):
@@ -60,7 +70,9 @@ def serve(share):
     queue.mkdir(parents=True, exist_ok=True)
     with ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
         (queue / "ready").write_text(f"{os.cpu_count()} processors\n")
-        while not (queue / "stop").exists():
+        # The folder is listed, never the name looked up: the guest's 9p client keeps a name
+        # that was missing as missing, and would not see "stop" appear.
+        while "stop" not in os.listdir(queue):
             for request in sorted(queue.glob("*.request")):
                 build = request.read_text().strip()
                 request.unlink()

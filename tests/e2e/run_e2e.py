@@ -120,6 +120,7 @@ def pe_machine(exe):
 # Windows: where wine32 is installed, Debian's "wine" is its 32-bit loader, and a 32-bit reg.exe
 # reads and writes the 32-bit registry view. The 64-bit loader starts a 32-bit program as such.
 WINE64_LOADER = Path("/usr/lib/wine/wine64")
+WINE_FONTS = Path("/usr/share/wine/fonts")
 
 
 class Wine:
@@ -188,6 +189,11 @@ def make_template_prefix(work, display, arch):
     wine = Wine(template, display, arch)
     subprocess.run(["wineboot", "-i"], env=wine.env, capture_output=True,
                    timeout=300 * SLOWDOWN, check=True)
+    # Windows keeps its fonts in C:\Windows\Fonts, and Debian's Wine loads its own (Tahoma, and
+    # Marlett, whose glyphs draw the title bar's buttons) only from there.
+    fonts = wine.unix_path("C:\\windows\\Fonts")
+    for font in WINE_FONTS.glob("*.ttf"):
+        shutil.copy(font, fonts / font.name)
     wine.reg_add("HKCU\\Software\\Wine\\Explorer", "Desktop", "REG_SZ", "Default")
     wine.reg_add("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", "REG_SZ", "1024x768")
     wine.server("-w")
@@ -216,6 +222,30 @@ def copy_prefix(template, target):
             shutil.copy2(source, destination)
 
     shutil.copytree(template, target, symlinks=True, copy_function=copy)
+
+
+def make_prefix(template, directory):
+    """directory/prefix for one scenario. Under emulation, where a copy of thousands of files costs
+    many seconds, an overlay of the template (the guest's agent runs as root); elsewhere a copy,
+    which stays there to be looked at after the run. Returns how it was made."""
+    target, upper, work = (directory / name for name in ("prefix", "prefix-upper", "prefix-work"))
+    for folder in (target, upper, work):
+        folder.mkdir()
+    if SLOWDOWN > 1 and os.geteuid() == 0 and subprocess.run(
+            ["mount", "-t", "overlay", "overlay", "-o",
+             f"lowerdir={template},upperdir={upper},workdir={work}", str(target)],
+            capture_output=True).returncode == 0:
+        return "an overlay of the template"
+    for folder in (target, upper, work):
+        folder.rmdir()
+    copy_prefix(template, target)
+    return "a copy of the template"
+
+
+def release_prefix(directory):
+    prefix = directory / "prefix"
+    if prefix.is_mount():
+        subprocess.run(["umount", str(prefix)], check=True)
 
 
 # ---- Host folder ---------------------------------------------------------------------------------
@@ -540,13 +570,18 @@ def check_host(before, expect, report, faults):
 
 def prepare(scenario, paths, display):
     directory = paths.work / scenario["name"]
+    release_prefix(directory)
     shutil.rmtree(directory, ignore_errors=True)
     (directory / "screenshots").mkdir(parents=True)
     started = time.monotonic()
     arch = paths.runtime.prefix_arch(scenario)
-    log(f"{'32' if arch == 'win32' else '64'}-bit prefix")
-    copy_prefix(template_of(paths.work, arch), directory / "prefix")
+    made = make_prefix(template_of(paths.work, arch), directory)
+    log(f"{'32' if arch == 'win32' else '64'}-bit prefix: {made}, "
+        f"{time.monotonic() - started:.1f} s")
     wine = Wine(directory / "prefix", display, arch, scenario.get("locale", "en"))
+    # One Wine server, with its services, for every program of the scenario: otherwise each
+    # pause between two programs may end it, and the next program starts it all again.
+    wine.server("-p")
     wine.run("winecfg", "-v", scenario.get("windows", "win10"))
     e2e = wine.unix_path(E2E_FOLDER)
     e2e.mkdir(parents=True)
@@ -726,6 +761,7 @@ def run_scenario(scenario, paths, display):
         faults.append(str(error))
     finally:
         wine.server("-k")
+        release_prefix(directory)
     for fault in faults:
         log(f"FAIL {scenario['name']}: {fault}")
     log(f"scenario {scenario['name']}: {'FAILED' if faults else 'passed'} in "
@@ -820,10 +856,10 @@ def argument_parser(description):
     return parser
 
 
-def choose_runtime(paths, quick=False):
+def choose_runtime(paths, quick=False, need_build=True):
     """Sets paths.runtime and points paths.windows_build at its build; False when that build is
-    missing. The first line of output says which exe and runtime run, and why. `quick` asks for
-    the fastest runtime here, as the demonstration does."""
+    needed and missing. The first line of output says which exe and runtime run, and why. `quick`
+    asks for the fastest runtime here, as the demonstration does."""
     if getattr(paths, "runtime", None):
         return True
     x64_build = paths.windows_x64_build or paths.windows_build.with_name(
@@ -831,7 +867,7 @@ def choose_runtime(paths, quick=False):
     paths.runtime = Runtime(paths.source, paths.windows_build, x64_build, quick)
     paths.windows_build = paths.runtime.build
     log(f"runtime: {paths.runtime.describe()}")
-    if not (paths.windows_build / "ZelmSoundUpdate.exe").exists():
+    if need_build and not (paths.windows_build / "ZelmSoundUpdate.exe").exists():
         preset = "windows-x64" if paths.runtime.is_vehicle else "windows"
         log(f"no ZelmSoundUpdate.exe in {paths.windows_build}: build the {preset} preset first")
         return False
@@ -888,7 +924,8 @@ def main():
     unknown = [n for n in paths.scenario if n not in by_name]
     if unknown:
         parser.error(f"unknown scenarios: {unknown}")
-    if not choose_runtime(paths):
+    # Booting the prefixes needs no build: the test guest's image makes them before any.
+    if not choose_runtime(paths, need_build=bool(paths.scenario)):
         return 1
     names = []
     for name in paths.scenario:

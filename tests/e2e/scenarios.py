@@ -4,8 +4,9 @@
 #   name       CTest name is e2e.<name>
 #   program    "updater" (ZelmSoundUpdate.exe), "boxdemo" or "host_check" (the stand-in host)
 #   windows    "winxp" | "win7" | "win10"            (wine winecfg -v)
-#   needs_32bit  why only a 32-bit process can show it: skipped, with that reason, where the
-#              x86_64 vehicle runs under wine64
+#   needs_32bit  why only 32-bit Windows can show it: the scenario runs in a 32-bit prefix
+#              instead of the 64-bit (WoW64) one, and is skipped, with that reason, where the
+#              x86_64 vehicle runs
 #   locale     "en" | "ru"                           (LC_ALL of every Wine process)
 #   registry   [(key, value, type, data)]: `wine reg add`; "{host}" in key or data is the host
 #              folder with its final backslash
