@@ -418,36 +418,51 @@ TEST_F(WinVerTest, WithoutTempTheFileLiesInTheCurrentFolder) {
 }
 
 // ComSpec and Temp can be set by any program of the user, and the capture runs elevated.
-TEST_F(WinVerTest, OnlyAnInterpreterInTheSystemFolderRunsAndTempCannotBreakTheQuotes) {
+TEST_F(WinVerTest, OnlyTheSystemFoldersCmdRunsWhateverComSpecNames) {
+    const char* const comSpecs[] = {
+        "C:\\WINDOWS\\System32\\CMD.EXE",
+        "C:\\Windows\\system32\\zplant.exe",
+        "C:\\Users\\user\\cmd.exe",
+        "cmd.exe",
+        "C:\\Windows\\system32\\..\\..\\Users\\cmd.exe",
+        "C:\\Windows\\system32\\cmd.exe /k evil.bat",
+        "C:\\Windows\\system32\\cmd.exe&evil",
+    };
+    for (const char* comSpec : comSpecs) {
+        SCOPED_TRACE(comSpec);
+        sim::SetEnv("ComSpec", std::string(comSpec));
+        const std::size_t before = sim::StartedProcesses().size();
+        RunCommandCapture("ver");
+        ASSERT_EQ(sim::StartedProcesses().size(), before + 1);
+        EXPECT_TRUE(std::regex_match(
+            sim::StartedProcesses().back().commandLine,
+            std::regex(R"(C:\\Windows\\system32\\cmd\.exe /d /c ver > "C:\\Temp\\[a-z]{8}")")))
+            << sim::StartedProcesses().back().commandLine;
+    }
+}
+
+// Inside the quotes cmd takes & and ^ literally, but it expands %NAME% and !NAME! first.
+TEST_F(WinVerTest, TempReachesCmdOnlyWhereCmdTakesItLiterally) {
     const struct {
-        const char* comSpec;
         const char* temp;
-        const char* commandLine; // regular expression
+        const char* target; // regular expression of what follows "ver > "
     } cases[] = {
-        {"C:\\WINDOWS\\System32\\CMD.EXE", "C:\\Temp",
-         R"(C:\\WINDOWS\\System32\\CMD\.EXE /d /c ver > "C:\\Temp\\[a-z]{8}")"},
-        {"C:\\Users\\user\\cmd.exe", "C:\\Temp",
-         R"(C:\\Windows\\system32\\cmd\.exe /d /c ver > "C:\\Temp\\[a-z]{8}")"},
-        {"cmd.exe", "C:\\Temp", R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
-        {"C:\\Windows\\system32\\..\\..\\Users\\cmd.exe", "C:\\Temp",
-         R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
-        {"C:\\Windows\\system32\\cmd.exe /k evil.bat", "C:\\Temp",
-         R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
-        {"C:\\Windows\\system32\\cmd.exe&evil", "C:\\Temp",
-         R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
-        {"C:\\Windows\\system32\\cmd.exe", "C:\\Temp\" & evil & \"",
-         R"(.* /d /c ver > "[a-z]{8}")"},
-        {"C:\\Windows\\system32\\cmd.exe", "C:\\Temp\r\nx", R"(.* /d /c ver > "[a-z]{8}")"},
+        {"C:\\x%ZQ%", R"("[a-z]{8}")"},
+        {"C:\\x!ZQ!", R"("[a-z]{8}")"},
+        {"C:\\Temp\" & evil & \"", R"("[a-z]{8}")"},
+        {"C:\\Temp\r\nx", R"("[a-z]{8}")"},
+        {"C:\\x^y", R"("C:\\x\^y\\[a-z]{8}")"},
+        {"C:\\x & y", R"("C:\\x & y\\[a-z]{8}")"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.comSpec) + " | " + c.temp);
-        sim::SetEnv("ComSpec", std::string(c.comSpec));
+        SCOPED_TRACE(c.temp);
         sim::SetEnv("Temp", std::string(c.temp));
         const std::size_t before = sim::StartedProcesses().size();
         RunCommandCapture("ver");
         ASSERT_EQ(sim::StartedProcesses().size(), before + 1);
-        EXPECT_TRUE(
-            std::regex_match(sim::StartedProcesses().back().commandLine, std::regex(c.commandLine)))
+        EXPECT_TRUE(std::regex_match(
+            sim::StartedProcesses().back().commandLine,
+            std::regex(std::string(R"(C:\\Windows\\system32\\cmd\.exe /d /c ver > )") + c.target)))
             << sim::StartedProcesses().back().commandLine;
     }
 }
