@@ -498,7 +498,13 @@ std::string RunCommandCapture(const std::string& command) {
     RunHiddenAndWait(interpreter + " /d /c " + command + " > \"" + fileName + "\"");
     std::string output = AsCrLfLines(ReadWholeFile(fileName));
     os::DeleteFileA(fileName.c_str());
-    os::OemToCharBuffA(output.data(), output.data(), static_cast<os::DWORD>(output.size()));
+    // Bytes below 0x80 read the same in every OEM and ANSI code page of Windows, so only text
+    // with a byte above them is converted: the usual English "ver" then loads no user32.
+    const bool ascii = std::all_of(output.begin(), output.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) {
+        os::OemToCharBuffA(output.data(), output.data(), static_cast<os::DWORD>(output.size()));
+    }
     return output;
 }
 

@@ -478,7 +478,11 @@ TEST_F(WinVerTest, CaptureEndsEveryLineInCrLf) {
     EXPECT_EQ(RunCommandCapture("ver"), "\r\n"); // no interpreter, no file
 }
 
-TEST_F(WinVerTest, CaptureConvertsFromTheOemCodePage) {
+// The conversion lives in user32, which an ASCII "ver" then never loads.
+TEST_F(WinVerTest, CaptureConvertsOnlyTextBeyondAsciiFromTheOemCodePage) {
+    sim::SetVerOutput("Microsoft Windows [Version 10.0.19045.3803]\r\n");
+    EXPECT_EQ(RunCommandCapture("ver"), "Microsoft Windows [Version 10.0.19045.3803]\r\n");
+    EXPECT_EQ(sim::FirstCall("OemToCharBuffA"), -1);
     const std::string oem = "\x8E\xA1\xAD\xAE\xA2\xAB\xA5\xAD\xA8\xA5\r\n";
     sim::SetVerOutput(oem);
     std::string expected = oem;
