@@ -141,13 +141,25 @@ TEST_F(WinVerTest, ItaniumAndUnknownArchitecturesGetNoBitness) {
     EXPECT_FALSE(IsWin64);
 }
 
-TEST_F(WinVerTest, WithoutGetNativeSystemInfoA32BitProcessSeesIntel) {
-    sim::Version version = Nt(6, 1);
-    version.nativeSystemInfo = false;
-    On(version, os::PROCESSOR_ARCHITECTURE_AMD64);
-    SetProductName("Windows 7 Professional");
-    EXPECT_EQ(GetWinVersionText(), "Windows 7 Professional 32-bit");
-    EXPECT_FALSE(IsWin64);
+// GetSystemInfo answers instead: x86 to a 32-bit process on a 64-bit machine, and the processor
+// itself elsewhere (here one the tables do not name, which a zeroed record would call x86).
+TEST_F(WinVerTest, WithoutGetNativeSystemInfoGetSystemInfoAnswers) {
+    const struct {
+        os::WORD machine;
+        const char* text;
+    } cases[] = {
+        {os::PROCESSOR_ARCHITECTURE_AMD64, "Windows 7 Professional 32-bit"},
+        {12, "Windows 7 Professional"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.machine);
+        sim::Version version = Nt(6, 1);
+        version.nativeSystemInfo = false;
+        On(version, c.machine);
+        SetProductName("Windows 7 Professional");
+        EXPECT_EQ(GetWinVersionText(), c.text);
+        EXPECT_FALSE(IsWin64);
+    }
 }
 
 // ---- The generic rule for versions the tables do not name ----
