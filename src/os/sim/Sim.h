@@ -73,8 +73,8 @@ void ReleaseFile(int holdId);
 // system file without those attributes in its flags.
 void SetFileAttributes(const std::string& winPath, DWORD attributes);
 // A second name of an existing file (a hard link), and a symbolic link to a file: opening the
-// link opens its target; DeleteFileA removes the link's name, never its target, as CREATE_NEW
-// fails on any name that exists (a link to nothing included).
+// link opens its target, DeleteFileA removes the link's name, never its target, and CREATE_NEW
+// fails on any name that exists, a link to nothing included.
 void MakeHardLink(const std::string& winPath, const std::string& targetWinPath);
 void MakeFileSymlink(const std::string& winPath, const std::string& targetWinPath);
 // GetFileInformationByHandle of a path containing `pathPart` (case-insensitive) reports file
