@@ -47,7 +47,8 @@ PATHS = {  # name: (winecfg -v, whether the updater runs "ver" there)
     "Windows 10": ("win10", True),
     "Windows 7": ("win7", False),
 }
-AIMS = {"Windows 10": ("floor", 1.10), "Windows 7": ("nsis", 0.7)}
+# path: {the ratio of the updater to this contender: at most this, judged on the medians}
+AIMS = {"Windows 10": {"floor": 1.10}, "Windows 7": {"floor": 1.2, "nsis": 0.5}}
 # Before every timed run, untimed: the last process's end and the bank's copy are done by then.
 SETTLE_MS = 200
 MEMORY_RUNS = 5
@@ -216,7 +217,7 @@ def phases(events, total_ms):
             entry - first,
         "start-up up to the version check": spawn - entry,
         "cmd /c ver, started and waited for": ver_done - spawn,
-        "OEM text (user32), discovery, language files, rights (shell32), host probe":
+        "the \"ver\" text, discovery, language files, rights, host probe":
             verify - ver_done,
         "self-check (SHA-256 over the own executable)": install - verify,
         "InstallFile: resource copy and write": flush - install,
@@ -251,9 +252,10 @@ def report(summary, bank_size):
         print(f"{path} path, {result['rounds']} interleaved rounds (median, min):")
         for name, line in result["commands"].items():
             print(f"  {name:14} {median[name]:7.1f} ms {least[name]:7.1f} ms   {line}")
-        aimed_base, aim = AIMS[path]
         for pair, ratio in result["ratios"].items():
-            note = f"  (aim: at most {aim})" if pair == f"update/{aimed_base}" else ""
+            updater, base = pair.split("/")
+            aim = AIMS[path].get(base) if updater == "update" else None
+            note = f"  (aim: at most {aim})" if aim is not None else ""
             per_round = ratio["per_round"]
             low, _, high = statistics.quantiles(per_round, n=4)
             print(f"  {pair:20} {ratio['of_medians']:.3f} of the medians; per round: median "

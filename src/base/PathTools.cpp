@@ -31,14 +31,17 @@ std::string WithoutTrailingBackslash(std::string path) {
 }
 
 // Backup semantics is what lets CreateFileA open a folder; attribute access conflicts with no
-// share mode, so a folder that others hold open is still measured.
+// share mode, so a folder that others hold open is still measured. Some network redirectors
+// report no file index (zero, with or without a volume serial number): that names no folder, so
+// it counts as unknown, like an identity that cannot be read.
 std::optional<FolderIdentity> IdentityOf(const std::string& folder) {
     const os::ScopedFileHandle handle(
         os::CreateFileA(WithoutTrailingBackslash(folder).c_str(), os::FILE_READ_ATTRIBUTES,
                         os::FILE_SHARE_READ | os::FILE_SHARE_WRITE | os::FILE_SHARE_DELETE, nullptr,
                         os::OPEN_EXISTING, os::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     os::BY_HANDLE_FILE_INFORMATION info{};
-    if (!handle || !os::GetFileInformationByHandle(handle.get(), &info)) {
+    if (!handle || !os::GetFileInformationByHandle(handle.get(), &info) ||
+        (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0)) {
         return std::nullopt;
     }
     return FolderIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
@@ -54,6 +57,12 @@ bool IsExistingFolder(const std::string& path) {
     const os::DWORD attributes = os::GetFileAttributesA(path.c_str());
     return attributes != os::INVALID_FILE_ATTRIBUTES &&
            (attributes & os::FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The folder, its backslash and "*.*" with the terminating zero, within MAX_PATH.
+bool FitsFindPattern(const std::string& folder) {
+    const std::size_t backslash = folder.back() == '\\' ? 0 : 1;
+    return folder.size() + backslash + 3 < os::MAX_PATH;
 }
 
 bool IsDotEntry(const char* name) {
@@ -97,9 +106,11 @@ void AddBackslash(std::string& path) {
     }
 }
 
-// Breadth-first: appended folders come later. A link back to an enclosing folder leads to one
-// already entered, so the walk ends; a folder whose identity cannot be read is left out, as an
-// unreadable one is.
+// Breadth-first: appended folders come later. Only a folder whose known identity was already
+// entered is skipped, so a link back to an enclosing folder ends there; one of unknown identity
+// is entered, so nothing is left out. A cycle of links through such folders is cut by the path's
+// length: FindFirstFileA takes no pattern of MAX_PATH characters or more, and every turn of a
+// cycle makes the path longer.
 std::int32_t FolderSize(const std::string& path) {
     if (path.empty() || !IsExistingFolder(path)) {
         return -1;
@@ -108,9 +119,11 @@ std::int32_t FolderSize(const std::string& path) {
     std::set<FolderIdentity> entered;
     std::vector<std::string> toVisit{path};
     for (std::size_t next = 0; next < toVisit.size(); ++next) {
-        const std::optional<FolderIdentity> identity = IdentityOf(toVisit[next]);
-        if (identity && entered.insert(*identity).second) {
-            bytes += ScanFolder(toVisit[next], toVisit);
+        const std::string folder = toVisit[next]; // a copy: scanning appends to the list
+        const std::optional<FolderIdentity> identity = IdentityOf(folder);
+        const bool seen = identity && !entered.insert(*identity).second;
+        if (!seen && FitsFindPattern(folder)) {
+            bytes += ScanFolder(folder, toVisit);
         }
     }
     return KibibytesOf(bytes);

@@ -12,5 +12,6 @@ std::string AsciiLower(std::string text);
 void AddBackslash(std::string& path);
 
 // Size in KiB of every file below the folder, or -1 when the path is empty or no folder. Links
-// and junctions are followed; a folder reached twice, by any path, is counted once.
+// and junctions are followed; a folder reached twice, by any path, is counted once where the file
+// system tells its identity, and every time where it does not (up to MAX_PATH-long paths).
 std::int32_t FolderSize(const std::string& path);

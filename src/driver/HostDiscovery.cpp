@@ -79,7 +79,7 @@ std::string Wow64UninstallKey(const std::string& uninstallKey) {
 bool DiscoverHost() {
     Registry& registry = *Ctx.ProgRegistry;
     const std::string programFilesFolder = ProgramFilesFolder(registry);
-    Ctx.IsAdmin = os::IsUserAnAdmin() != 0;
+    Ctx.IsAdmin = os::IsAdministrator() != 0;
     if (!RegistryReadable(registry)) {
         return false;
     }

@@ -1,6 +1,7 @@
 #include "install/SetupRim.h"
 
 #include "context/ProgInfo.h"
+#include "platform/Random.h"
 
 #include <new>
 #include <vector>
@@ -12,6 +13,13 @@ namespace {
 // folder, hence same volume: the rename is one step. The host reads only "zorv.3bs", its
 // language files and its own executable; a name ending in ".new" is none of those.
 constexpr char kNewFileSuffix[] = ".new";
+
+// The host folder may be one the user's own programs write to, and the updater writes there
+// elevated: whatever stands at the working name (a crash's leftover, read-only or hidden, or a
+// hard or symbolic link aimed at a file elsewhere) must not receive the bytes. So the working
+// file is always created new; when the usual name cannot be freed, one of these random ones is
+// tried, each as "zorv.3bs.<8 letters>.new".
+constexpr int kRandomWorkingNames = 4;
 
 void ShowInstallError(const std::string& targetPath) {
     ShowBilingualError("Can't install file " + targetPath,
@@ -43,12 +51,38 @@ bool CopyResource(const std::string& name, const std::string& type,
     return true;
 }
 
-// Creates `path` exclusively, writes `bytes` in one write and flushes them to the disk. A file
-// it created but could not complete is removed again.
-bool WriteFlushedFile(const std::string& path, const std::vector<char>& bytes) {
-    os::ScopedFileHandle file(os::CreateFileA(path.c_str(), os::GENERIC_READ | os::GENERIC_WRITE, 0,
-                                              nullptr, os::CREATE_ALWAYS, os::FILE_ATTRIBUTE_NORMAL,
-                                              nullptr));
+// A new file at `path`, opened without sharing; CREATE_NEW fails rather than open whatever
+// already stands at the name, a link included.
+os::ScopedFileHandle CreateNewFile(const std::string& path) {
+    return os::ScopedFileHandle(os::CreateFileA(path.c_str(), os::GENERIC_READ | os::GENERIC_WRITE,
+                                                0, nullptr, os::CREATE_NEW,
+                                                os::FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// The working file, created new: at `targetPath` + ".new" once whatever stood there is removed
+// as a name (DeleteFileA removes a link, never its target; a read-only leftover stays, and its
+// attributes are left alone, since for a hard link they belong to a file elsewhere), or else at
+// a random name beside it. Sets `path` to the name that was created.
+os::ScopedFileHandle CreateWorkingFile(const std::string& targetPath, std::string& path) {
+    path = targetPath + kNewFileSuffix;
+    os::DeleteFileA(path.c_str());
+    os::ScopedFileHandle file = CreateNewFile(path);
+    for (int attempt = 0; !file && attempt < kRandomWorkingNames; ++attempt) {
+        path = targetPath + '.';
+        for (int letter = 0; letter < 8; ++letter) {
+            path += static_cast<char>('a' + RandomBelow(26));
+        }
+        path += kNewFileSuffix;
+        file = CreateNewFile(path);
+    }
+    return file;
+}
+
+// Creates the working file, writes `bytes` in one write and flushes them to the disk; sets
+// `path` to its name. A file it created but could not complete is removed again.
+bool WriteFlushedFile(const std::string& targetPath, const std::vector<char>& bytes,
+                      std::string& path) {
+    os::ScopedFileHandle file = CreateWorkingFile(targetPath, path);
     if (!file) {
         return false;
     }
@@ -66,8 +100,8 @@ bool WriteFlushedFile(const std::string& path, const std::vector<char>& bytes) {
 // Puts `bytes` at `targetPath` so that the old file stays as it was unless the new one is
 // complete: written and flushed beside it, then renamed over it in one step.
 bool ReplaceWith(const std::string& targetPath, const std::vector<char>& bytes) {
-    const std::string newPath = targetPath + kNewFileSuffix;
-    if (!WriteFlushedFile(newPath, bytes)) {
+    std::string newPath;
+    if (!WriteFlushedFile(targetPath, bytes, newPath)) {
         return false;
     }
     if (os::MoveFileExA(newPath.c_str(), targetPath.c_str(),

@@ -368,10 +368,12 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int GetSystemMetrics(int index);
 BOOL OemToCharBuffA(const char* source, char* destination, DWORD length);
 
-// Shell (shell32), loaded the same way. IsUserAnAdmin is found at run time, by name and then by
-// its ordinal, since Windows 2000 may export it by ordinal only; where shell32 has neither, the
-// real layer asks CheckTokenMembership about the Administrators group, which is what it does.
-BOOL IsUserAnAdmin();
+// Whether the process's token is a member of the Administrators group: CheckTokenMembership(null
+// token, the Administrators SID), the call that shell32's IsUserAnAdmin wraps (advapi32, Windows
+// 2000 on). The one call here that stands for a few: the SID is made and freed around it.
+BOOL IsAdministrator();
+
+// Shell (shell32), loaded the same way.
 HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,
                         const char* directory, int showCommand);
 // The shell of the signed-in user's desktop (Explorer), over COM: IShellWindows::FindWindowSW with

@@ -6,7 +6,6 @@
 #include "platform/Random.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -398,36 +397,26 @@ std::string SystemFolder() {
     return folder;
 }
 
-// A bare file name of letters, digits, dots, dashes and underscores: nothing that could carry a
-// folder, an argument or a command separator into the command line.
-bool IsPlainFileName(const std::string& name) {
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' || c == '_';
-    });
-}
-
-// The command interpreter to start. An unelevated program can set ComSpec for the user, and the
-// updater runs elevated, so ComSpec counts only when it names a file in the system folder;
-// otherwise that folder's cmd.exe runs. An empty ComSpec still means no interpreter at all.
+// The system folder's cmd.exe, and nothing else. An unelevated program can set ComSpec for the
+// user, and the updater runs elevated: whatever ComSpec names, even another program of the system
+// folder, is not started. ComSpec still decides whether there is a capture: empty means none.
 std::string Interpreter() {
-    const std::string comSpec = ComSpec();
     const std::string system = SystemFolder();
-    if (comSpec.empty() || system.empty()) {
+    if (ComSpec().empty() || system.empty()) {
         return "";
     }
-    const bool inSystemFolder =
-        comSpec.size() > system.size() &&
-        AsciiLower(comSpec.substr(0, system.size())) == AsciiLower(system) &&
-        IsPlainFileName(comSpec.substr(system.size()));
-    return inSystemFolder ? comSpec : system + "cmd.exe";
+    return system + "cmd.exe";
 }
 
-// A Temp value with a double quote or a control character would break out of the quoted
-// redirection target, so it counts as unset and the file goes to the current folder.
+// A Temp value that could reach cmd's line as more than a folder counts as unset, and the file
+// goes to the current folder: a double quote or a control character would end the quoted target;
+// inside the quotes cmd takes & ^ < > | literally, but it expands %NAME% (and !NAME! where the
+// user turned delayed expansion on) before it reads the quotes. Refusing such a Temp keeps the
+// child's start as it is (no redirected handles to inherit).
 bool IsSafeInQuotes(const std::string& text) {
     return std::none_of(text.begin(), text.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        return c == '"' || byte < 0x20 || byte == 0x7F;
+        return c == '"' || c == '%' || c == '!' || byte < 0x20 || byte == 0x7F;
     });
 }
 
@@ -509,7 +498,13 @@ std::string RunCommandCapture(const std::string& command) {
     RunHiddenAndWait(interpreter + " /d /c " + command + " > \"" + fileName + "\"");
     std::string output = AsCrLfLines(ReadWholeFile(fileName));
     os::DeleteFileA(fileName.c_str());
-    os::OemToCharBuffA(output.data(), output.data(), static_cast<os::DWORD>(output.size()));
+    // Bytes below 0x80 read the same in every OEM and ANSI code page of Windows, so only text
+    // with a byte above them is converted: the usual English "ver" then loads no user32.
+    const bool ascii = std::all_of(output.begin(), output.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) {
+        os::OemToCharBuffA(output.data(), output.data(), static_cast<os::DWORD>(output.size()));
+    }
     return output;
 }
 

@@ -92,11 +92,43 @@ TEST_F(FolderSizeTest, JunctionsAreFollowedAndNoFolderIsEnteredTwice) {
     EXPECT_EQ(FolderSize("C:\\Zelm"), 10);
 }
 
-TEST_F(FolderSizeTest, FolderWhoseIdentityCannotBeReadIsLeftOut) {
+// Some network redirectors report no file index; an identity may not be readable at all. Such a
+// folder is still entered, the top one included, and two of them are never taken for one.
+TEST_F(FolderSizeTest, FoldersOfUnknownIdentityAreStillCounted) {
+    const struct {
+        const char* what;
+        const char* pathPart;
+        bool unreadable;
+        os::DWORD volumeSerialNumber; // reported with file index 0 where readable
+    } cases[] = {
+        {"top unreadable", "zelm", true, 0},
+        {"subfolders unreadable", "\\sub", true, 0},
+        {"top all zero", "zelm", false, 0},
+        {"subfolders all zero", "\\sub", false, 0},
+        {"subfolders index zero", "\\sub", false, 0x1234ABCD},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Reset();
+        PutBytes("C:\\Zelm\\top.bin", 1024);
+        PutBytes("C:\\Zelm\\sub1\\x.bin", 2048);
+        PutBytes("C:\\Zelm\\sub2\\y.bin", 4096);
+        if (c.unreadable) {
+            sim::FailCallsOn(sim::Call::GetFileInformationByHandle, c.pathPart,
+                             os::ERROR_ACCESS_DENIED);
+        } else {
+            sim::ReportNoFileIndex(c.pathPart, c.volumeSerialNumber);
+        }
+        EXPECT_EQ(FolderSize("C:\\Zelm\\"), 7);
+    }
+}
+
+TEST_F(FolderSizeTest, LoopThroughFoldersOfUnknownIdentityEndsAtMaxPath) {
     PutBytes("C:\\Zelm\\top.bin", 1024);
-    PutBytes("C:\\Zelm\\sub\\x.bin", 2048);
-    sim::FailCallsOn(sim::Call::GetFileInformationByHandle, "\\sub", os::ERROR_ACCESS_DENIED);
-    EXPECT_EQ(FolderSize("C:\\Zelm\\"), 1);
+    sim::MakeJunction("C:\\Zelm\\sub\\loop", "C:\\Zelm");
+    sim::ReportNoFileIndex("zelm", 0);
+    // "C:\\Zelm" and 27 turns of "\\sub\\loop" (9 characters each) leave room for "\\*.*".
+    EXPECT_EQ(FolderSize("C:\\Zelm"), 28);
 }
 
 } // namespace

@@ -37,7 +37,7 @@ KNOWN_DLLS = {
 # run-time library functions are those of Visual C++ 6.0's msvcrt.dll, which Windows 2000 ships).
 # An import not listed here fails the check: add it only with a minimum of Windows 2000 or
 # earlier. shell32's IsUserAnAdmin is missing on purpose: Windows 2000 may export it by ordinal
-# (680) only, so the updater looks it up at run time.
+# (680) only; the updater asks advapi32's CheckTokenMembership, which it wraps.
 NT31 = "Windows NT 3.1"
 NT40 = "Windows NT 4.0"
 W2K = "Windows 2000"

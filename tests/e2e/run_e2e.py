@@ -401,11 +401,17 @@ def install_updater(wine, updater, paths):
     return folder + "ZelmSoundUpdate.exe"
 
 
+def started(trace, program):
+    """Whether Wine's process trace shows a process created with `program` (a file name) in its
+    application name or command line."""
+    text = trace.read_text(errors="replace") if trace.exists() else ""
+    return re.search(r'CreateProcessInternalW .*' + re.escape(program), text, re.I) is not None
+
+
 def updater_started_host(trace):
     """Whether the updater's own process created the host (ShellExecuteA does; the desktop's
     shell creates it in Explorer, outside the updater's trace)."""
-    text = trace.read_text(errors="replace") if trace.exists() else ""
-    return re.search(r'CreateProcessInternalW .*zelm\.exe', text, re.I) is not None
+    return started(trace, "zelm.exe")
 
 
 def loaded_dlls(trace, program):
@@ -423,11 +429,16 @@ def loaded_dlls(trace, program):
     return sorted(dlls)
 
 
+def ver_command_lines(trace):
+    """The command lines of the "ver" runs that Wine's process trace shows being started."""
+    text = trace.read_text(errors="replace") if trace.exists() else ""
+    found = re.findall(r'CreateProcessInternalW .*cmdline L"(.* /c ver > \\".*?\\")"', text)
+    return [line.replace('\\"', '"').replace("\\\\", "\\") for line in found]
+
+
 def ver_captures(trace):
     """The output files of the "ver" commands that Wine's process trace shows being started."""
-    text = trace.read_text(errors="replace") if trace.exists() else ""
-    found = re.findall(r'CreateProcessInternalW .*cmdline L".* /c ver > \\"(.*?)\\""', text)
-    return [name.replace("\\\\", "\\") for name in found]
+    return [line.rsplit(' > "', 1)[1][:-1] for line in ver_command_lines(trace)]
 
 
 # ---- Running a program with the box helper -------------------------------------------------------
@@ -588,6 +599,8 @@ def prepare(scenario, paths, display):
     for program in ("boxhelper.exe", "boxdemo.exe", "hostctl.exe"):
         shutil.copy(paths.windows_build / program, e2e / program)
     folder = host_folder_of(scenario)
+    for target, helper in scenario.get("plant", {}).items():
+        shutil.copy(paths.windows_build / helper, wine.unix_path(target))
     for key, value, kind, data in scenario.get("registry", []):
         wine.reg_add(key.format(host=folder), value, kind, str(data).format(host=folder))
     log(f"prefix ready in {time.monotonic() - started:.1f} s")
@@ -611,7 +624,8 @@ def run_updater_once(wine, display, directory, paths, updater, folder, run, numb
     """One start of the updater, checked against run["expect"]; returns what was seen."""
     expect = run["expect"]
     before = HostState(folder) if folder else None
-    traced = any(field in expect for field in ("ver_run", "started_by", "dlls"))
+    traced = any(field in expect
+                 for field in ("ver_run", "ver_line", "never_started", "started_by", "dlls"))
     trace = directory / f"process-trace-{number}.log" if traced else None
     exit_code, boxes, shots = run_with_boxes(
         wine, display, directory / "screenshots" / f"run-{number}", f"{E2E_FOLDER}run-{number}\\",
@@ -631,8 +645,17 @@ def run_updater_once(wine, display, directory, paths, updater, folder, run, numb
         report["ver_run"] = bool(captures)
         if report["ver_run"] != expect["ver_run"]:
             faults.append(f"\"ver\" run: {report['ver_run']}, expected {expect['ver_run']}")
+        # A name without a folder lies in the updater's current folder, which Wine maps from ours.
         faults.extend(f"the output of \"ver\" was left in {name}" for name in captures
-                      if wine.unix_path(name).exists())
+                      if (wine.unix_path(name) if name[1:3] == ":\\" else Path(name)).exists())
+    if "ver_line" in expect:
+        lines = ver_command_lines(trace)
+        report["ver_lines"] = lines
+        faults.extend(f"\"ver\" ran as {line!r}, expected {expect['ver_line']!r}" for line in lines
+                      if not re.fullmatch(expect["ver_line"], line, re.I))
+    for program in expect.get("never_started", []):
+        if started(trace, program):
+            faults.append(f"{program} was started")
     if "dlls" in expect:
         report["dlls"] = loaded_dlls(trace, "ZelmSoundUpdate.exe")
         log(f"DLLs loaded: {' '.join(report['dlls'])}")

@@ -10,6 +10,8 @@
 #   locale     "en" | "ru"                           (LC_ALL of every Wine process)
 #   registry   [(key, value, type, data)]: `wine reg add`; "{host}" in key or data is the host
 #              folder with its final backslash
+#   plant      {Windows path: helper}: a copy of a built helper program (e.g. "hostctl.exe")
+#              put at that path before the run
 #   host       None, or {"folder": Windows path ending in a backslash (default HOST_FOLDER),
 #              "languages": [file names from tests/data/host/language] (default all),
 #              "language_files": {file name: text written in the locale's code page},
@@ -29,6 +31,9 @@
 #               "host_starts": number of starts of the host by the program under test,
 #               "host_quits": number of times a running host quit during the run,
 #               "ver_run": whether the program ran "ver" through the command interpreter,
+#               "ver_line": a regular expression that every traced command line of "ver" matches
+#               whole (without regard to case),
+#               "never_started": [file names of programs that no process of the run started],
 #               "started_by": "desktop shell" (Explorer, unelevated) | "updater" (ShellExecuteA),
 #               "dlls": of the system DLLs that the updater imports or loads itself (run_e2e's
 #               DECIDED_DLLS), those its process loads, file names in lower case; every DLL
@@ -160,10 +165,10 @@ EN, RU = BOXES["en"], BOXES["ru"]
 UNTOUCHED = {"bank": "unchanged", "estimated_size": False, "host_starts": 0}
 INSTALLED = {"bank": "carried", "estimated_size": True}
 
-# The updater's DLLs in a quiet update: the imports (kernel32, advapi32, msvcrt); shell32, which
-# the administrator check loads for IsUserAnAdmin; and user32, which shell32 brings, as does the
-# OEM text of "ver". No ole32 or oleaut32: nothing is started.
-QUIET_UPDATE_DLLS = ["advapi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"]
+# The updater's DLLs in a quiet update: the imports (kernel32, advapi32, msvcrt) and nothing else.
+# The administrator check is advapi32's; an ASCII "ver" needs no OEM conversion, so no user32; no
+# shell32, ole32 or oleaut32: nothing is started.
+QUIET_UPDATE_DLLS = ["advapi32.dll", "kernel32.dll", "msvcrt.dll"]
 
 # A language file whose "langver" is no whole number; the rest is the locale's own file.
 BROKEN_LANGUAGE = {
@@ -308,7 +313,7 @@ SCENARIOS = [
                        dlls=QUIET_UPDATE_DLLS),
     },
     {
-        # No "ver" before Windows 8: the administrator check alone loads the same DLLs.
+        # No "ver" before Windows 8: the same DLLs.
         "name": "modest_no_boxes_win7",
         "program": "updater",
         "windows": "win7",
@@ -510,6 +515,39 @@ SCENARIOS = [
         "args": ["modest"],
         "answers": [],
         "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0, ver_run=True),
+    },
+    {
+        # Nor another program of the system folder that ComSpec names: cmd.exe runs "ver".
+        "name": "planted_system_comspec_not_run",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "plant": {"C:\\windows\\system32\\zplant.exe": "hostctl.exe"},
+        "registry": INSTALLED_HOST_REGISTRY + [
+            ("HKCU\\Environment", "ComSpec", "REG_SZ", "C:\\windows\\system32\\zplant.exe")],
+        "host": {"bank": {"version": 4, "size": 100}},
+        "args": ["modest"],
+        "answers": [],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0, ver_run=True,
+                       ver_line=r'C:\\windows\\system32\\cmd\.exe /d /c ver > ".*"',
+                       never_started=["zplant.exe"]),
+    },
+    {
+        # A Temp whose %ZQ% Windows' cmd would expand into an operator before it reads the quotes
+        # (Wine's cmd expands later, so only the traced command line shows it): such a Temp
+        # counts as unset, and the output goes to the current folder.
+        "name": "temp_with_variable_not_expanded",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY + [
+            ("HKCU\\Environment", "ZQ", "REG_SZ", '" & evil & rem "'),
+            ("HKCU\\Environment", "TEMP", "REG_SZ", "C:\\x%ZQ%")],
+        "host": {"bank": {"version": 4, "size": 100}},
+        "args": ["modest"],
+        "answers": [],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0, ver_run=True,
+                       ver_line=r'C:\\windows\\system32\\cmd\.exe /d /c ver > "[a-z]{8}"'),
     },
     {
         # What scripts/demo.sh shows: an interactive update that starts the host, then a quiet

@@ -71,6 +71,68 @@ TEST_F(InstallFileTest, OverwritesExistingTargetWithoutAsking) {
     EXPECT_TRUE(sim::Boxes().empty());
 }
 
+// The host folder may be writable by the user's programs, and the updater writes there elevated:
+// nothing that stands at the working name receives the bank or blocks the install.
+TEST_F(InstallFileTest, WhateverStandsAtTheWorkingNameNeitherReceivesTheBankNorBlocksIt) {
+    const std::string working = kTarget + ".new";
+    const std::string outside = "C:\\Users\\user\\Documents\\precious.dat";
+    const struct {
+        const char* what;
+        void (*plant)(const std::string& working, const std::string& outside);
+        os::DWORD outsideAttributes; // of a file outside the folder, which must keep them
+        bool workingNameStays;       // a read-only name cannot be removed without changing it
+    } cases[] = {
+        {"leftover", [](const std::string& w, const std::string&) { sim::PutFile(w, "half"); }, 0,
+         false},
+        {"read-only leftover",
+         [](const std::string& w, const std::string&) {
+             sim::PutFile(w, "half");
+             sim::SetFileAttributes(w, os::FILE_ATTRIBUTE_READONLY);
+         },
+         0, true},
+        {"hidden leftover",
+         [](const std::string& w, const std::string&) {
+             sim::PutFile(w, "half");
+             sim::SetFileAttributes(w, os::FILE_ATTRIBUTE_HIDDEN);
+         },
+         0, false},
+        {"hard link", [](const std::string& w, const std::string& o) { sim::MakeHardLink(w, o); },
+         0, false},
+        {"read-only hard link",
+         [](const std::string& w, const std::string& o) { sim::MakeHardLink(w, o); },
+         os::FILE_ATTRIBUTE_READONLY, true},
+        {"symbolic link",
+         [](const std::string& w, const std::string& o) { sim::MakeFileSymlink(w, o); }, 0, false},
+        {"symbolic link to nothing",
+         [](const std::string& w, const std::string& o) { sim::MakeFileSymlink(w, o + ".absent"); },
+         0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        sim::PutFile(kTarget, kOldBank);
+        sim::PutFile(outside, "precious");
+        c.plant(working, outside);
+        if (c.outsideAttributes != 0) {
+            sim::SetFileAttributes(outside, c.outsideAttributes);
+        }
+
+        Install();
+
+        EXPECT_TRUE(sim::Boxes().empty());
+        EXPECT_TRUE(sim::GetFile(kTarget) == InstallTestBank()); // not printed: 5 MiB
+        EXPECT_EQ(sim::GetFile(outside), "precious");
+        EXPECT_FALSE(sim::FileExists(outside + ".absent"));
+        EXPECT_EQ(os::GetFileAttributesA(outside.c_str()),
+                  os::FILE_ATTRIBUTE_ARCHIVE | c.outsideAttributes);
+        const std::vector<std::string> expected =
+            c.workingNameStays ? std::vector<std::string>{"zorv.3bs", "zorv.3bs.new"}
+                               : std::vector<std::string>{"zorv.3bs"};
+        EXPECT_EQ(sim::ListFolder(kFolder), expected);
+        EXPECT_EQ(sim::OpenHandles(), 0);
+    }
+}
+
 // The share mode with which another program holds the target: no open file is replaced, not
 // even one shared for deleting.
 class InstallFileHeldTargetTest : public InstallFileTest,
@@ -137,7 +199,7 @@ class InstallFileFailingCallTest : public InstallFileTest,
 
 TEST_P(InstallFileFailingCallTest, ShowsBoxAndKeepsOldFile) {
     sim::PutFile(kTarget, kOldBank);
-    sim::FailCall(GetParam().call, 1, GetParam().error);
+    sim::FailCallsOn(GetParam().call, "", GetParam().error);
 
     Install();
 

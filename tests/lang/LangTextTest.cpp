@@ -83,9 +83,9 @@ TEST_F(LangTextTest, CrLfLineEndsAndStrayCarriageReturnsAreDropped) {
     EXPECT_EQ(GetLangLongText("noright"), "one\r\ntwo");
 }
 
-TEST_F(LangTextTest, ContinuationLinesSwallowAFollowingHeader) {
-    Install("[noright]\none\n  two\n[m]\nx\n\n[m]\nown\n");
-    EXPECT_EQ(GetLangLongText("noright"), "one\r\n  two\r\n[m]\r\nx");
+TEST_F(LangTextTest, ContinuationLinesSwallowAFollowingHeaderAndKeepTheirBlanks) {
+    Install("[noright]\none\n  two \t\n[m]\nx\n\n[m]\nown\n");
+    EXPECT_EQ(GetLangLongText("noright"), "one\r\n  two \t\r\n[m]\r\nx");
     EXPECT_EQ(GetLangText("noright"), "one");
     EXPECT_EQ(GetLangText("m"), "x");
 }

@@ -165,7 +165,7 @@ TEST_F(SystemTest, ResetRestoresTheDefaults) {
     sim::SetCommandLine("x.exe modest");
     sim::Reset();
     EXPECT_EQ(GetUserDefaultLCID(), 0x0409U);
-    EXPECT_TRUE(IsUserAnAdmin());
+    EXPECT_TRUE(IsAdministrator());
     EXPECT_EQ(GetSystemMetrics(SM_SERVERR2), 0);
     EXPECT_STREQ(GetCommandLineA(), "\"C:\\Users\\user\\Downloads\\ZelmSoundUpdate.exe\"");
     char temp[MAX_PATH];

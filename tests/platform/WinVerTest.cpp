@@ -141,13 +141,25 @@ TEST_F(WinVerTest, ItaniumAndUnknownArchitecturesGetNoBitness) {
     EXPECT_FALSE(IsWin64);
 }
 
-TEST_F(WinVerTest, WithoutGetNativeSystemInfoA32BitProcessSeesIntel) {
-    sim::Version version = Nt(6, 1);
-    version.nativeSystemInfo = false;
-    On(version, os::PROCESSOR_ARCHITECTURE_AMD64);
-    SetProductName("Windows 7 Professional");
-    EXPECT_EQ(GetWinVersionText(), "Windows 7 Professional 32-bit");
-    EXPECT_FALSE(IsWin64);
+// GetSystemInfo answers instead: x86 to a 32-bit process on a 64-bit machine, and the processor
+// itself elsewhere (here one the tables do not name, which a zeroed record would call x86).
+TEST_F(WinVerTest, WithoutGetNativeSystemInfoGetSystemInfoAnswers) {
+    const struct {
+        os::WORD machine;
+        const char* text;
+    } cases[] = {
+        {os::PROCESSOR_ARCHITECTURE_AMD64, "Windows 7 Professional 32-bit"},
+        {12, "Windows 7 Professional"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.machine);
+        sim::Version version = Nt(6, 1);
+        version.nativeSystemInfo = false;
+        On(version, c.machine);
+        SetProductName("Windows 7 Professional");
+        EXPECT_EQ(GetWinVersionText(), c.text);
+        EXPECT_FALSE(IsWin64);
+    }
 }
 
 // ---- The generic rule for versions the tables do not name ----
@@ -418,36 +430,51 @@ TEST_F(WinVerTest, WithoutTempTheFileLiesInTheCurrentFolder) {
 }
 
 // ComSpec and Temp can be set by any program of the user, and the capture runs elevated.
-TEST_F(WinVerTest, OnlyAnInterpreterInTheSystemFolderRunsAndTempCannotBreakTheQuotes) {
+TEST_F(WinVerTest, OnlyTheSystemFoldersCmdRunsWhateverComSpecNames) {
+    const char* const comSpecs[] = {
+        "C:\\WINDOWS\\System32\\CMD.EXE",
+        "C:\\Windows\\system32\\zplant.exe",
+        "C:\\Users\\user\\cmd.exe",
+        "cmd.exe",
+        "C:\\Windows\\system32\\..\\..\\Users\\cmd.exe",
+        "C:\\Windows\\system32\\cmd.exe /k evil.bat",
+        "C:\\Windows\\system32\\cmd.exe&evil",
+    };
+    for (const char* comSpec : comSpecs) {
+        SCOPED_TRACE(comSpec);
+        sim::SetEnv("ComSpec", std::string(comSpec));
+        const std::size_t before = sim::StartedProcesses().size();
+        RunCommandCapture("ver");
+        ASSERT_EQ(sim::StartedProcesses().size(), before + 1);
+        EXPECT_TRUE(std::regex_match(
+            sim::StartedProcesses().back().commandLine,
+            std::regex(R"(C:\\Windows\\system32\\cmd\.exe /d /c ver > "C:\\Temp\\[a-z]{8}")")))
+            << sim::StartedProcesses().back().commandLine;
+    }
+}
+
+// Inside the quotes cmd takes & and ^ literally, but it expands %NAME% and !NAME! first.
+TEST_F(WinVerTest, TempReachesCmdOnlyWhereCmdTakesItLiterally) {
     const struct {
-        const char* comSpec;
         const char* temp;
-        const char* commandLine; // regular expression
+        const char* target; // regular expression of what follows "ver > "
     } cases[] = {
-        {"C:\\WINDOWS\\System32\\CMD.EXE", "C:\\Temp",
-         R"(C:\\WINDOWS\\System32\\CMD\.EXE /d /c ver > "C:\\Temp\\[a-z]{8}")"},
-        {"C:\\Users\\user\\cmd.exe", "C:\\Temp",
-         R"(C:\\Windows\\system32\\cmd\.exe /d /c ver > "C:\\Temp\\[a-z]{8}")"},
-        {"cmd.exe", "C:\\Temp", R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
-        {"C:\\Windows\\system32\\..\\..\\Users\\cmd.exe", "C:\\Temp",
-         R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
-        {"C:\\Windows\\system32\\cmd.exe /k evil.bat", "C:\\Temp",
-         R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
-        {"C:\\Windows\\system32\\cmd.exe&evil", "C:\\Temp",
-         R"(C:\\Windows\\system32\\cmd\.exe /d /c .*)"},
-        {"C:\\Windows\\system32\\cmd.exe", "C:\\Temp\" & evil & \"",
-         R"(.* /d /c ver > "[a-z]{8}")"},
-        {"C:\\Windows\\system32\\cmd.exe", "C:\\Temp\r\nx", R"(.* /d /c ver > "[a-z]{8}")"},
+        {"C:\\x%ZQ%", R"("[a-z]{8}")"},
+        {"C:\\x!ZQ!", R"("[a-z]{8}")"},
+        {"C:\\Temp\" & evil & \"", R"("[a-z]{8}")"},
+        {"C:\\Temp\r\nx", R"("[a-z]{8}")"},
+        {"C:\\x^y", R"("C:\\x\^y\\[a-z]{8}")"},
+        {"C:\\x & y", R"("C:\\x & y\\[a-z]{8}")"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.comSpec) + " | " + c.temp);
-        sim::SetEnv("ComSpec", std::string(c.comSpec));
+        SCOPED_TRACE(c.temp);
         sim::SetEnv("Temp", std::string(c.temp));
         const std::size_t before = sim::StartedProcesses().size();
         RunCommandCapture("ver");
         ASSERT_EQ(sim::StartedProcesses().size(), before + 1);
-        EXPECT_TRUE(
-            std::regex_match(sim::StartedProcesses().back().commandLine, std::regex(c.commandLine)))
+        EXPECT_TRUE(std::regex_match(
+            sim::StartedProcesses().back().commandLine,
+            std::regex(std::string(R"(C:\\Windows\\system32\\cmd\.exe /d /c ver > )") + c.target)))
             << sim::StartedProcesses().back().commandLine;
     }
 }
@@ -463,7 +490,11 @@ TEST_F(WinVerTest, CaptureEndsEveryLineInCrLf) {
     EXPECT_EQ(RunCommandCapture("ver"), "\r\n"); // no interpreter, no file
 }
 
-TEST_F(WinVerTest, CaptureConvertsFromTheOemCodePage) {
+// The conversion lives in user32, which an ASCII "ver" then never loads.
+TEST_F(WinVerTest, CaptureConvertsOnlyTextBeyondAsciiFromTheOemCodePage) {
+    sim::SetVerOutput("Microsoft Windows [Version 10.0.19045.3803]\r\n");
+    EXPECT_EQ(RunCommandCapture("ver"), "Microsoft Windows [Version 10.0.19045.3803]\r\n");
+    EXPECT_EQ(sim::FirstCall("OemToCharBuffA"), -1);
     const std::string oem = "\x8E\xA1\xAD\xAE\xA2\xAB\xA5\xAD\xA8\xA5\r\n";
     sim::SetVerOutput(oem);
     std::string expected = oem;

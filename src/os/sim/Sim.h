@@ -67,6 +67,20 @@ void ReleaseFile(int holdId);
 // opens only with FILE_FLAG_BACKUP_SEMANTICS. GetFileInformationByHandle gives the Linux device
 // and inode as volume serial number and file index, so a junction has its target's identity.
 
+// Attributes of a file (FILE_ATTRIBUTE_READONLY, _HIDDEN, _SYSTEM), kept per file as NTFS keeps
+// them, so every hard link of it has them. As Windows: write access to a read-only file and
+// DeleteFileA of one fail with ERROR_ACCESS_DENIED, and so does CREATE_ALWAYS of a hidden or
+// system file without those attributes in its flags.
+void SetFileAttributes(const std::string& winPath, DWORD attributes);
+// A second name of an existing file (a hard link), and a symbolic link to a file: opening the
+// link opens its target, DeleteFileA removes the link's name, never its target, and CREATE_NEW
+// fails on any name that exists, a link to nothing included.
+void MakeHardLink(const std::string& winPath, const std::string& targetWinPath);
+void MakeFileSymlink(const std::string& winPath, const std::string& targetWinPath);
+// GetFileInformationByHandle of a path containing `pathPart` (case-insensitive) reports file
+// index 0 and this volume serial number, as some network redirectors do.
+void ReportNoFileIndex(const std::string& pathPart, DWORD volumeSerialNumber);
+
 // Writes to files whose path contains `pathPart` (case-insensitive; empty for every file) fail
 // with ERROR_DISK_FULL once this many bytes have been written through one handle. The write that
 // crosses the limit writes up to it and reports that count in *bytesWritten, as a full disk does.

@@ -64,8 +64,22 @@ struct CreateRequest {
     DWORD access;
     DWORD share;
     DWORD disposition;
+    DWORD attributes;     // of the flags and attributes
     bool backupSemantics; // the flag without which a folder cannot be opened
 };
+
+DWORD AttributesOf(const struct stat& info) {
+    const auto& attributes = TheWorld().fileAttributes;
+    const auto found = attributes.find(FileIdentity{info.st_dev, info.st_ino});
+    return found != attributes.end() ? found->second : 0;
+}
+
+// A file's attributes go with its last name, so that a new file never inherits them.
+void ForgetAttributesOfLastName(const struct stat& info) {
+    if (S_ISREG(info.st_mode) && info.st_nlink == 1) {
+        TheWorld().fileAttributes.erase(FileIdentity{info.st_dev, info.st_ino});
+    }
+}
 
 // The checks of CreateFileA in the order Windows makes them; 0 when the open may go ahead.
 DWORD CreateError(const HostLocation& location, const CreateRequest& request) {
@@ -75,10 +89,11 @@ DWORD CreateError(const HostLocation& location, const CreateRequest& request) {
     if (!location.parentExists) {
         return ERROR_PATH_NOT_FOUND;
     }
-    const auto info = StatOf(location.host);
-    if (info && request.disposition == CREATE_NEW) {
+    // The name itself counts, so a symbolic link to nothing exists too.
+    if (request.disposition == CREATE_NEW && StatOf(location.host, false)) {
         return ERROR_FILE_EXISTS;
     }
+    const auto info = StatOf(location.host);
     const bool opensFolder = request.backupSemantics && (request.disposition == OPEN_EXISTING ||
                                                          request.disposition == OPEN_ALWAYS);
     if (info && S_ISDIR(info->st_mode) && !opensFolder) {
@@ -91,6 +106,13 @@ DWORD CreateError(const HostLocation& location, const CreateRequest& request) {
     }
     if (request.disposition == TRUNCATE_EXISTING && (request.access & FILE_SHARE_WRITE) == 0) {
         return ERROR_INVALID_PARAMETER;
+    }
+    const DWORD attributes = AttributesOf(*info);
+    constexpr DWORD kHiddenOrSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (((attributes & FILE_ATTRIBUTE_READONLY) != 0 && (request.access & FILE_SHARE_WRITE) != 0) ||
+        (request.disposition == CREATE_ALWAYS &&
+         (attributes & kHiddenOrSystem & ~request.attributes) != 0)) {
+        return ERROR_ACCESS_DENIED;
     }
     const FileIdentity identity{info->st_dev, info->st_ino};
     return SharingConflict(identity, request.access, request.share) ? ERROR_SHARING_VIOLATION
@@ -191,6 +213,27 @@ std::vector<std::string> ListFolder(const std::string& winPath) {
     return names;
 }
 
+void SetFileAttributes(const std::string& winPath, DWORD attributes) {
+    const auto info = StatOf(HostOf(winPath));
+    if (info) {
+        TheWorld().fileAttributes[FileIdentity{info->st_dev, info->st_ino}] = attributes;
+    }
+}
+
+void MakeHardLink(const std::string& winPath, const std::string& targetWinPath) {
+    MakeFolder(MustParse(winPath).Parent().Text());
+    std::filesystem::create_hard_link(HostOf(targetWinPath), HostOf(winPath));
+}
+
+void MakeFileSymlink(const std::string& winPath, const std::string& targetWinPath) {
+    MakeFolder(MustParse(winPath).Parent().Text());
+    std::filesystem::create_symlink(HostOf(targetWinPath), HostOf(winPath));
+}
+
+void ReportNoFileIndex(const std::string& pathPart, DWORD volumeSerialNumber) {
+    TheWorld().noFileIndexes.push_back(NoFileIndex{Lower(pathPart), volumeSerialNumber});
+}
+
 int HoldFile(const std::string& winPath, DWORD shareMode) {
     return HoldFileFor(winPath, shareMode).value_or(0);
 }
@@ -238,7 +281,7 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, v
     }
     const HostLocation location = Locate(*path);
     const CreateRequest request{AccessBits(desiredAccess), shareMode & kShareAll,
-                                creationDisposition,
+                                creationDisposition, flagsAndAttributes & 0xFFFF,
                                 (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0};
     if (const DWORD refusal = CreateError(location, request); refusal != NO_ERROR) {
         return Fail(refusal, INVALID_HANDLE_VALUE);
@@ -246,9 +289,10 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, v
     const auto existing = StatOf(location.host);
     const bool existed = existing.has_value();
     const bool folder = existed && S_ISDIR(existing->st_mode);
-    const int flags =
-        folder ? O_RDONLY | O_DIRECTORY | O_CLOEXEC
-               : O_RDWR | O_CREAT | O_CLOEXEC | (Truncates(creationDisposition) ? O_TRUNC : 0);
+    const int flags = folder ? O_RDONLY | O_DIRECTORY | O_CLOEXEC
+                             : O_RDWR | O_CREAT | O_CLOEXEC |
+                                   (Truncates(creationDisposition) ? O_TRUNC : 0) |
+                                   (creationDisposition == CREATE_NEW ? O_EXCL : 0);
     const int fd = open(location.host.c_str(), flags, 0644);
     const auto identity = IdentityOf(location.host);
     if (fd < 0 || !identity) {
@@ -412,6 +456,13 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
     information->nNumberOfLinks = static_cast<DWORD>(info.st_nlink);
     information->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
     information->nFileIndexLow = static_cast<DWORD>(inode & 0xFFFFFFFF);
+    for (const NoFileIndex& redirector : TheWorld().noFileIndexes) {
+        if (ContainsNoCase(open->winPath, redirector.pathPart)) {
+            information->dwVolumeSerialNumber = redirector.volumeSerialNumber;
+            information->nFileIndexHigh = 0;
+            information->nFileIndexLow = 0;
+        }
+    }
     return 1;
 }
 
@@ -431,12 +482,20 @@ BOOL DeleteFileA(const char* fileName) {
     if (!info) {
         return Fail(location.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND, 0);
     }
-    if (!S_ISREG(info->st_mode)) {
+    if (S_ISLNK(info->st_mode)) { // a link to a file goes, one to a folder is a folder
+        const auto target = StatOf(location.host);
+        if (target && S_ISDIR(target->st_mode)) {
+            return Fail(ERROR_ACCESS_DENIED, 0);
+        }
+        return unlink(location.host.c_str()) == 0 ? 1 : Fail(ERROR_ACCESS_DENIED, 0);
+    }
+    if (!S_ISREG(info->st_mode) || (AttributesOf(*info) & FILE_ATTRIBUTE_READONLY) != 0) {
         return Fail(ERROR_ACCESS_DENIED, 0);
     }
     if (SharingConflict(FileIdentity{info->st_dev, info->st_ino}, FILE_SHARE_DELETE, kShareAll)) {
         return Fail(ERROR_SHARING_VIOLATION, 0);
     }
+    ForgetAttributesOfLastName(*info);
     return unlink(location.host.c_str()) == 0 ? 1 : Fail(ERROR_ACCESS_DENIED, 0);
 }
 
@@ -478,6 +537,9 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
             return Fail(ERROR_ACCESS_DENIED, 0);
         }
     }
+    if (targetInfo && !sameFile) {
+        ForgetAttributesOfLastName(*targetInfo);
+    }
     // A case-only rename keeps the new spelling, as NTFS does.
     const std::string destination =
         sameFile ? Locate(to->Parent()).host + '/' + to->parts.back() : target.host;
@@ -504,9 +566,13 @@ DWORD GetFileAttributesA(const char* fileName) {
                     INVALID_FILE_ATTRIBUTES);
     }
     if (S_ISLNK(info->st_mode)) {
-        return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+        const auto target = StatOf(location.host);
+        const bool toFile = target && !S_ISDIR(target->st_mode);
+        return FILE_ATTRIBUTE_REPARSE_POINT |
+               (toFile ? FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_DIRECTORY);
     }
-    return S_ISDIR(info->st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    return S_ISDIR(info->st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                                  : FILE_ATTRIBUTE_ARCHIVE | AttributesOf(*info);
 }
 
 BOOL SetCurrentDirectoryA(const char* path) {

@@ -285,8 +285,8 @@ int GetSystemMetrics(int index) {
     return found != world.metrics.end() ? found->second : 0;
 }
 
-BOOL IsUserAnAdmin() {
-    LogCall("IsUserAnAdmin");
+BOOL IsAdministrator() {
+    LogCall("CheckTokenMembership", "Administrators");
     return TheWorld().admin ? 1 : 0;
 }
 

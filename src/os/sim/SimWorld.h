@@ -54,6 +54,9 @@ struct FileIdentity {
     bool operator==(const FileIdentity& other) const {
         return device == other.device && inode == other.inode;
     }
+    bool operator<(const FileIdentity& other) const {
+        return device != other.device ? device < other.device : inode < other.inode;
+    }
 };
 
 struct OpenFile {
@@ -91,6 +94,11 @@ struct Hold { // a file held open by another process
 struct WriteLimit {
     std::string pathPart; // lower case
     std::uint64_t bytes;
+};
+
+struct NoFileIndex {
+    std::string pathPart; // lower case
+    DWORD volumeSerialNumber;
 };
 
 struct NamedMapping {
@@ -148,6 +156,8 @@ struct World {
     std::map<int, Hold> holds;
     int nextHold = 1;
     std::vector<WriteLimit> writeLimits;
+    std::map<FileIdentity, DWORD> fileAttributes; // read-only, hidden, system; per file
+    std::vector<NoFileIndex> noFileIndexes;
     std::string currentDirectory = "C:\\Users\\user\\Downloads\\";
 
     // Faults and the call log.

@@ -299,7 +299,7 @@ private:
 
 // Loading user32 nearly doubles the start of a small program (measured under Wine), and shell32
 // brings user32 with it; so neither is imported, and each is loaded by the first call that needs
-// it. The administrator check of every run is such a call: it asks shell32 first.
+// it: a box, a running host to close, an old Windows' edition, a "ver" beyond ASCII, a start.
 SystemDll user32("user32.dll");
 SystemDll shell32("shell32.dll");
 SystemFunction<decltype(&::MessageBoxA)> messageBoxA(user32, "MessageBoxA");
@@ -309,9 +309,6 @@ SystemFunction<decltype(&::PostMessageA)> postMessageA(user32, "PostMessageA");
 SystemFunction<decltype(&::GetSystemMetrics)> getSystemMetrics(user32, "GetSystemMetrics");
 SystemFunction<decltype(&::OemToCharBuffA)> oemToCharBuffA(user32, "OemToCharBuffA");
 SystemFunction<decltype(&::ShellExecuteA)> shellExecuteA(shell32, "ShellExecuteA");
-// Windows 2000's shell32 may export IsUserAnAdmin by its ordinal only.
-SystemFunction<decltype(&::IsUserAnAdmin)> isUserAnAdmin(shell32, "IsUserAnAdmin");
-SystemFunction<decltype(&::IsUserAnAdmin)> isUserAnAdminByOrdinal(shell32, MAKEINTRESOURCEA(680));
 
 // COM, for starting a program through the desktop's shell; only a run that starts the host.
 SystemDll ole32("ole32.dll");
@@ -321,20 +318,6 @@ SystemFunction<decltype(&::CoUninitialize)> coUninitialize(ole32, "CoUninitializ
 SystemFunction<decltype(&::CoCreateInstance)> coCreateInstance(ole32, "CoCreateInstance");
 SystemFunction<decltype(&::SysAllocString)> sysAllocString(oleaut32, "SysAllocString");
 SystemFunction<decltype(&::SysFreeString)> sysFreeString(oleaut32, "SysFreeString");
-
-// The Administrators group, asked of the process's token: what IsUserAnAdmin does.
-::BOOL InAdministratorsGroup() {
-    ::SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    ::PSID administrators = nullptr;
-    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
-        return FALSE;
-    }
-    ::BOOL member = FALSE;
-    const ::BOOL checked = ::CheckTokenMembership(nullptr, administrators, &member);
-    ::FreeSid(administrators);
-    return checked && member;
-}
 
 // A COM interface pointer, released when it goes.
 template <class Interface> class ComPtr {
@@ -709,19 +692,24 @@ BOOL OemToCharBuffA(const char* source, char* destination, DWORD length) {
     return oemToCharBuff != nullptr ? oemToCharBuff(source, destination, length) : FALSE;
 }
 
-// ---- Shell
+// ---- Rights
 // ---------------------------------------------------------------------------------------
 
-// Found at run time, never imported: Windows 2000's shell32 may export it by ordinal only, and
-// an import by a name it lacks would stop the exe from loading. Where neither is there, the
-// Administrators group is asked directly, which is what IsUserAnAdmin does.
-BOOL IsUserAnAdmin() {
-    auto isAdmin = isUserAnAdmin.Get();
-    if (isAdmin == nullptr) {
-        isAdmin = isUserAnAdminByOrdinal.Get();
+BOOL IsAdministrator() {
+    ::SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    ::PSID administrators = nullptr;
+    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+        return FALSE;
     }
-    return isAdmin != nullptr ? isAdmin() : InAdministratorsGroup();
+    ::BOOL member = FALSE;
+    const ::BOOL checked = ::CheckTokenMembership(nullptr, administrators, &member);
+    ::FreeSid(administrators);
+    return checked && member;
 }
+
+// ---- Shell
+// ---------------------------------------------------------------------------------------
 
 // A shell32 that cannot be loaded gives the shell's own error value for a missing DLL.
 HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,

@@ -24,4 +24,4 @@
 #include <shellapi.h> // ShellExecuteA
 #include <shldisp.h>  // IShellDispatch2, IShellFolderViewDual
 #include <shlguid.h>  // SID_STopLevelBrowser
-#include <shlobj.h>   // IsUserAnAdmin, IShellBrowser, IShellView
+#include <shlobj.h>   // IShellBrowser, IShellView
