@@ -35,7 +35,9 @@ from scenarios import HOST_FOLDER, SCENARIOS, UNINSTALL_KEY
 
 LOCALES = {"en": "en_US.UTF-8", "ru": "ru_RU.UTF-8"}
 E2E_FOLDER = "C:\\e2e\\"
-TEMPLATE_RECIPE = "{arch} prefix, virtual desktop 1024x768, v3"
+# The test guest's image keeps booted templates: its recipe holds this line, so that a change here
+# makes the image anew.
+TEMPLATE_RECIPE = "{arch} prefix, virtual desktop 1024x768, Wine's fonts, v4"
 PE_MACHINES = {0x14C: "PE32 i386", 0x8664: "PE32+ x86-64"}
 SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
 # How many times slower than natively Wine runs here: the test guest's emulation sets it. Every
@@ -601,6 +603,11 @@ def prepare(scenario, paths, display):
     folder = host_folder_of(scenario)
     for target, helper in scenario.get("plant", {}).items():
         shutil.copy(paths.windows_build / helper, wine.unix_path(target))
+        # What a 32-bit program on 64-bit Windows sees as system32 is SysWOW64.
+        system32 = "C:\\windows\\system32\\"
+        if arch == "win64" and target.lower().startswith(system32.lower()):
+            shutil.copy(paths.windows_build / helper,
+                        wine.unix_path("C:\\windows\\syswow64\\" + target[len(system32):]))
     for key, value, kind, data in scenario.get("registry", []):
         wine.reg_add(key.format(host=folder), value, kind, str(data).format(host=folder))
     log(f"prefix ready in {time.monotonic() - started:.1f} s")
