@@ -9,7 +9,7 @@ The queue is SHARE/build/guest/queue: the host writes NAME.request for the scena
 the build folder to run, relative to SHARE; the agent runs it with tests/e2e/run_e2e.py on the
 guest's Wine, with NAME.log as its output, copies
 what the scenario left (its logs and screenshots, not its prefix) to NAME.result/ and writes its
-exit code to NAME.done. As many scenarios run at once as the guest has processors. A file named
+exit code to NAME.done. One more scenario runs at once than the guest has processors. A file named
 "stop" ends the service. "ready" says that requests are taken.
 """
 import os
@@ -68,8 +68,11 @@ def run_request(share, queue, name, build):
 def serve(share):
     queue = share / "build" / "guest" / "queue"
     queue.mkdir(parents=True, exist_ok=True)
-    with ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
-        (queue / "ready").write_text(f"{os.cpu_count()} processors\n")
+    # A scenario spends part of its time waiting (for a box, a host, a process's end): one more
+    # than there are processors keeps them all busy.
+    workers = (os.cpu_count() or 1) + 1
+    with ThreadPoolExecutor(max_workers=workers) as pool:
+        (queue / "ready").write_text(f"{os.cpu_count()} processors, {workers} scenarios at once\n")
         # The folder is listed, never the name looked up: the guest's 9p client keeps a name
         # that was missing as missing, and would not see "stop" appear.
         while "stop" not in os.listdir(queue):

@@ -231,6 +231,20 @@ SCENARIOS = [
         "gallery": {"installask": 1, "installdone": 2},
     },
     {
+        # The same on 32-bit Windows 10: the version text ends in " 32-bit", and the registry has
+        # one view, which the updater reads without asking for the 64-bit one.
+        "name": "install_english_win10_32bit",
+        "program": "updater",
+        "windows": "win10",
+        "needs_32bit": "32-bit Windows 10 exists only in a 32-bit prefix",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": None},
+        "args": ["modest"],
+        "answers": [],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0, ver_run=True),
+    },
+    {
         "name": "install_yes_yes_win7",
         "program": "updater",
         "windows": "win7",
