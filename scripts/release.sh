@@ -204,8 +204,9 @@ if [ -n "$key$pkcs12" ]; then
         fail "osslsigncode could not sign: $signed"
     check "the signature verifies" osslsigncode verify -in "$shipped" -CAfile "$trusted"
     check "the self-check's stamp verifies on the signed file" "$stamp_tool" --verify "$shipped"
-    osslsigncode remove-signature -in "$shipped" -out "$work/unsigned.exe" >/dev/null
-    check "removing the signature gives back the built file" cmp "$built" "$work/unsigned.exe"
+    removed="$(osslsigncode remove-signature -in "$shipped" -out "$secrets/unsigned.exe" 2>&1)" ||
+        fail "osslsigncode could not remove the signature again: $removed"
+    check "removing the signature gives back the built file" cmp "$built" "$secrets/unsigned.exe"
     signature="signed: yes, $signer (osslsigncode, SHA-256)"
 else
     echo "release: UNSIGNED: no --key/--cert or --pkcs12 given"
