@@ -69,6 +69,7 @@ for file in "$key" "$cert" "$pkcs12" "$password_file"; do
 done
 [ -z "$password_file" ] || [ -n "$key$pkcs12" ] || fail "--password-file without a key to sign with"
 
+git rev-parse --verify --quiet HEAD >/dev/null || fail "$root is no git checkout with a commit to release"
 dirty="$(git status --porcelain --untracked-files=no)"
 if [ -n "$dirty" ]; then
     $allow_dirty || fail "the tree has uncommitted changes; commit them, or pass --allow-dirty to
@@ -78,10 +79,11 @@ $dirty"
 fi
 
 secrets="$(mktemp -d)"
+staging=""
+trap 'rm -rf "$secrets" "$staging"' EXIT
 out="$(realpath -m "$out")"
 mkdir -p "$(dirname "$out")"
 staging="$(mktemp -d "$(dirname "$out")/.$(basename "$out").XXXXXX")"
-trap 'rm -rf "$secrets" "$staging"' EXIT
 
 # One copy of the password, its first line without the line end, read by openssl and osslsigncode
 # alike; the folder is the caller's alone (mktemp -d).
