@@ -4,10 +4,11 @@ there), so that the release builds from a committed tree and never writes the ch
 
   release_test.py --source CHECKOUT --work DIR
 
-First every refusal, each with its message and no release folder left behind; then a release
-unsigned, one signed with an encrypted PEM key and its certificate (password from a file), and one
-signed with a PKCS#12 file (password from the environment). Throwaway certificates, as the
-signing test of the self-check uses. Prints one line per check, named by what it checks.
+First every refusal (bad input, and a built file that fails a check), each with its message and
+no release folder left behind; then a release unsigned, one signed with an encrypted PEM key and
+its certificate (password from a file), and one signed with a PKCS#12 file (password from the
+environment). Throwaway certificates, as the signing test of the self-check uses. Prints one line
+per check, named by what it checks.
 """
 import argparse
 import hashlib
@@ -66,6 +67,16 @@ def append_to_readme(tree):
         readme.write("\nchanged\n")
 
 
+def declare_windows_10(tree):
+    """The manifest change that would make Windows report its true version to the updater."""
+    manifest = tree / "res" / "ZelmSoundUpdate.manifest"
+    manifest.write_text(manifest.read_text().replace("</assembly>", """  <compatibility \
+xmlns="urn:schemas-microsoft-com:compatibility.v1">
+    <application><supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/></application>
+  </compatibility>
+</assembly>"""))
+
+
 def set_bank_byte(offset, value):
     def change(tree):
         bank = tree / "res" / "zorv.3bs"
@@ -80,29 +91,32 @@ def check_refusals(tree, keys, work):
     refusals = [
         # name, change to the tree, arguments, environment, what the refusal says
         ("refuses a tree with uncommitted changes", append_to_readme, [], {},
-         "uncommitted changes"),
+         ["uncommitted changes"]),
         ("refuses a missing sound bank", lambda t: (t / "res" / "zorv.3bs").unlink(),
-         ["--allow-dirty"], {}, "res/zorv.3bs is missing"),
+         ["--allow-dirty"], {}, ["res/zorv.3bs is missing"]),
         ("refuses a malformed sound bank", set_bank_byte(0, ord("Z")), ["--allow-dirty"], {},
-         "not a sound bank"),
+         ["not a sound bank"]),
         ("refuses a bank whose version is not the updater's", set_bank_byte(5, 6),
-         ["--allow-dirty"], {}, "carries version 6"),
+         ["--allow-dirty"], {}, ["carries version 6"]),
+        ("refuses a built file that fails a check, naming the check", declare_windows_10,
+         ["--allow-dirty"], {},
+         ["check failed: PE32 i386 GUI image", "the manifest names supported Windows versions"]),
         ("refuses a key that does not match its certificate", None,
          ["--key", str(keys / "other-key.pem"), "--cert", str(keys / "cert.pem")], {},
-         "does not match the certificate"),
+         ["does not match the certificate"]),
         ("refuses an encrypted key without its password", None, pem, {},
-         "cannot read the private key"),
+         ["cannot read the private key"]),
         ("refuses a wrong PKCS#12 password", None, ["--pkcs12", str(keys / "signer.p12")],
-         {"ZELM_SIGN_PASSWORD": "wrong"}, "wrong password"),
+         {"ZELM_SIGN_PASSWORD": "wrong"}, ["wrong password"]),
     ]
-    for name, change, args, env, message in refusals:
+    for name, change, args, env, messages in refusals:
         out = work / "refused"
         if change:
             change(tree)
         code, said = run(["scripts/release.sh", "--out", str(out), *args], tree, env)
         subprocess.run(["git", "checkout", "--quiet", "--", "."], cwd=tree, check=True)
-        expect(name, code != 0 and message in said and "REFUSED" in said,
-               f"exit code {code}, no '{message}' in:\n{said}")
+        expect(name, code != 0 and "REFUSED" in said and all(m in said for m in messages),
+               f"exit code {code}, not all of {messages} in:\n{said}")
         expect(f"{name}: no release folder left", not out.exists() and not any(
             p.name.startswith(".refused.") for p in work.iterdir()), f"{out} or its staging exists")
 
