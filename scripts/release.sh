@@ -69,7 +69,8 @@ for file in "$key" "$cert" "$pkcs12" "$password_file"; do
 done
 [ -z "$password_file" ] || [ -n "$key$pkcs12" ] || fail "--password-file without a key to sign with"
 
-git rev-parse --verify --quiet HEAD >/dev/null || fail "$root is no git checkout with a commit to release"
+git rev-parse --verify --quiet HEAD >/dev/null ||
+    fail "$root is no git checkout with a commit to release"
 dirty="$(git status --porcelain --untracked-files=no)"
 if [ -n "$dirty" ]; then
     $allow_dirty || fail "the tree has uncommitted changes; commit them, or pass --allow-dirty to
@@ -120,9 +121,11 @@ if [ -n "$key" ]; then
 elif [ -n "$pkcs12" ]; then
     [ -n "$password" ] ||
         fail "the PKCS#12 file $pkcs12 needs its password: --password-file or ZELM_SIGN_PASSWORD"
-    opened="$(openssl pkcs12 -in "$pkcs12" -nokeys -passin "file:$password" -out "$trusted" 2>&1)" ||
+    if ! opened="$(openssl pkcs12 -in "$pkcs12" -nokeys -passin "file:$password" \
+        -out "$trusted" 2>&1)"; then
         fail "cannot open the PKCS#12 file $pkcs12: wrong password, or not a PKCS#12 file:" \
             "$(echo "$opened" | head -n 1)"
+    fi
     sign_with=(-pkcs12 "$pkcs12")
     signer="$(openssl pkcs12 -in "$pkcs12" -clcerts -nokeys -passin "file:$password" | subject)"
 fi
@@ -176,9 +179,11 @@ check() {
     checks+=("ok  $name")
 }
 
-helpers=(zelm.exe boxhelper.exe boxdemo.exe hostctl.exe)
+# The smoke test needs the helper programs of the same build: the stand-in host and the box
+# answerers, targets e2e_NAME writing NAME.exe.
+helpers=(zelm boxhelper boxdemo hostctl)
 first_targets=(ZelmSoundUpdate)
-! $smoke || first_targets+=(e2e_zelm e2e_boxhelper e2e_boxdemo e2e_hostctl)
+! $smoke || first_targets+=("${helpers[@]/#/e2e_}")
 build "$work/build-1" "${first_targets[@]}"
 built="$work/build-1/ZelmSoundUpdate.exe"
 stamp_tool="$(sed -n 's/^ZELM_HOST_TOOL_zelm_stamp:INTERNAL=//p' "$work/build-1/CMakeCache.txt")"
@@ -192,10 +197,12 @@ check "sound bank (3BS/ZORV, language 1049) is res/zorv.3bs, version $bank_versi
     "${check_pe[@]}" --bank res/zorv.3bs "$bank_version" "$built"
 check "the self-check's stamp verifies" "$stamp_tool" --verify "$built"
 check "version information present" "${check_pe[@]}" --version-info "$built"
-check "PE time stamp is the commit's time ($SOURCE_DATE_EPOCH)" "${check_pe[@]}" --time-stamp "$built"
+check "PE time stamp is the commit's time ($SOURCE_DATE_EPOCH)" \
+    "${check_pe[@]}" --time-stamp "$built"
 
 build "$work/build-2" ZelmSoundUpdate
-check "a second build in another folder is byte-identical" cmp "$built" "$work/build-2/ZelmSoundUpdate.exe"
+check "a second build in another folder is byte-identical" \
+    cmp "$built" "$work/build-2/ZelmSoundUpdate.exe"
 
 # --- Sign, or say that the release is unsigned. ---
 
@@ -223,7 +230,7 @@ if $smoke; then
     rm -rf "$stage" "$work/smoke-work"
     mkdir -p "$stage"
     cp "$shipped" "$stage/"
-    for helper in "${helpers[@]}"; do cp "$work/build-1/$helper" "$stage/"; done
+    for helper in "${helpers[@]}"; do cp "$work/build-1/$helper.exe" "$stage/"; done
     check "interactive and quiet update end to end (e2e scenario demo)" python3 \
         tests/e2e/run_e2e.py --windows-build "$stage" --work "$work/smoke-work" --source "$root" \
         --scenario demo
