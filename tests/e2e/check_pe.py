@@ -10,7 +10,16 @@
   check_pe.py --time-stamp EXE
                              the PE header's time stamp is SOURCE_DATE_EPOCH when that is set,
                              else 0: a build time would make two builds of one commit differ
+  check_pe.py --manifest FILE EXE
+                             the manifest resource is FILE byte for byte
+  check_pe.py --bank FILE VERSION EXE
+                             the sound-bank resource ("3BS"/"ZORV") is FILE byte for byte, and its
+                             version byte (offset 5) is VERSION
+  check_pe.py --version-info EXE
+                             the version information is there, with its fixed part
+Resources are looked up in language 1049, the only one the executable's resources use.
 """
+import argparse
 import os
 import re
 import struct
@@ -162,30 +171,145 @@ def time_stamp_faults(path, expected):
     return [f"time stamp is {stamp}, not {expected} (SOURCE_DATE_EPOCH, or 0 without it)"]
 
 
-def main(argv):
-    modes = {"--win2000", "--time-stamp"}
-    mode = next((a for a in argv if a in modes), None)
-    paths = [a for a in argv if a not in modes]
-    if len(paths) != 1:
-        print(__doc__)
-        return 2
-    if not os.path.isfile(paths[0]):
-        print(f"FAIL {paths[0]}: no such file (build the windows preset first)")
-        return 1
-    if mode == "--time-stamp":
+RUSSIAN = 1049
+
+
+def resources(path):
+    """{(type, name, language): data} from the image's resource directory; a type or name that is
+    a number is written "#" + number, as in a .rc script."""
+    with open(path, "rb") as exe:
+        image = exe.read()
+
+    def u16(at):
+        return struct.unpack_from("<H", image, at)[0]
+
+    def u32(at):
+        return struct.unpack_from("<I", image, at)[0]
+
+    pe = u32(0x3C)
+    optional = pe + 24
+    # Data directory 2 holds the resources; the directories start later in a PE32+ header.
+    directories = optional + (96 if u16(optional) == 0x10B else 112)
+    section_table = optional + u16(pe + 20)
+    sections = [struct.unpack_from("<IIII", image, section_table + 40 * i + 8)
+                for i in range(u16(pe + 6))]
+
+    def file_offset(rva):
+        for virtual_size, address, raw_size, raw in sections:
+            if address <= rva < address + max(virtual_size, raw_size):
+                return raw + rva - address
+        raise ValueError(f"RVA {rva:#x} lies in no section")
+
+    if not u32(directories + 2 * 8):
+        return {}
+    base = file_offset(u32(directories + 2 * 8))
+
+    def entry_name(field):
+        if not field & 0x80000000:
+            return f"#{field}"
+        at = base + (field & 0x7FFFFFFF)
+        return image[at + 2:at + 2 + 2 * u16(at)].decode("utf-16-le")
+
+    found = {}
+
+    # Three levels: type, name, language.
+    def walk(directory, key):
+        at = base + directory
+        for e in range(u16(at + 12) + u16(at + 14)):
+            field, target = struct.unpack_from("<II", image, at + 16 + 8 * e)
+            step = key + ((entry_name(field),) if len(key) < 2 else (field,))
+            if target & 0x80000000:
+                walk(target & 0x7FFFFFFF, step)
+            else:
+                rva, size = struct.unpack_from("<II", image, base + target)
+                found[step] = image[file_offset(rva):file_offset(rva) + size]
+
+    walk(0, ())
+    return found
+
+
+def manifest_file_faults(path, manifest):
+    data = resources(path).get(("#24", "#1", RUSSIAN))
+    if data is None:
+        return ["no manifest resource (24/1, language 1049)"]
+    with open(manifest, "rb") as wanted:
+        if data != wanted.read():
+            return [f"the manifest resource differs from {manifest}"]
+    return []
+
+
+def bank_faults(path, bank, version):
+    data = resources(path).get(("3BS", "ZORV", RUSSIAN))
+    if data is None:
+        return ["no sound-bank resource (3BS/ZORV, language 1049)"]
+    with open(bank, "rb") as wanted:
+        expected = wanted.read()
+    faults = []
+    if data != expected:
+        faults.append(f"the sound-bank resource ({len(data)} bytes) differs from {bank} "
+                      f"({len(expected)} bytes)")
+    if len(data) < 6 or data[5] != version:
+        found = data[5] if len(data) >= 6 else "missing"
+        faults.append(f"the sound bank's version byte is {found}, the updater's bank version is "
+                      f"{version}")
+    return faults
+
+
+def version_info(path):
+    """The file version of the version information, or None without one."""
+    data = resources(path).get(("#16", "#1", RUSSIAN))
+    fixed = -1 if data is None else data.find(struct.pack("<I", 0xFEEF04BD))
+    if fixed < 0:
+        return None
+    most, least = struct.unpack_from("<II", data, fixed + 8)
+    return f"{most >> 16}.{most & 0xFFFF}.{least >> 16}.{least & 0xFFFF}"
+
+
+def run_check(args):
+    """(faults, summary) of the check that the arguments name."""
+    exe = args.exe
+    if args.time_stamp:
         expected = int(os.environ.get("SOURCE_DATE_EPOCH", "0"))
-        faults = time_stamp_faults(paths[0], expected)
-        summary = f"time stamp {expected}"
-    else:
-        dump = objdump(paths[0])
-        table = imports(dump)
-        faults = (win2000_faults(table) if mode == "--win2000"
-                  else header_faults(dump) + import_faults(table) + manifest_faults(paths[0]))
-        summary = ", ".join(f"{d} ({len(n)})" for d, n in sorted(table.items()))
+        return time_stamp_faults(exe, expected), f"time stamp {expected}"
+    if args.manifest:
+        return manifest_file_faults(exe, args.manifest), f"manifest is {args.manifest}"
+    if args.bank:
+        bank, version = args.bank
+        return (bank_faults(exe, bank, int(version)),
+                f"sound bank is {bank}, version {version}")
+    if args.version_info:
+        version = version_info(exe)
+        return ([] if version else ["no version information (16/1, language 1049, with its fixed "
+                                    "part)"]), f"file version {version}"
+    dump = objdump(exe)
+    table = imports(dump)
+    faults = (win2000_faults(table) if args.win2000
+              else header_faults(dump) + import_faults(table) + manifest_faults(exe))
+    return faults, ", ".join(f"{d} ({len(n)})" for d, n in sorted(table.items()))
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    mode = parser.add_mutually_exclusive_group()
+    mode.add_argument("--win2000", action="store_true")
+    mode.add_argument("--time-stamp", action="store_true")
+    mode.add_argument("--manifest", metavar="FILE")
+    mode.add_argument("--bank", nargs=2, metavar=("FILE", "VERSION"))
+    mode.add_argument("--version-info", action="store_true")
+    parser.add_argument("exe")
+    args = parser.parse_args(argv)
+    if not os.path.isfile(args.exe):
+        print(f"FAIL {args.exe}: no such file (build the windows preset first)")
+        return 1
+    try:
+        faults, summary = run_check(args)
+    except (struct.error, ValueError) as error:
+        faults, summary = [f"not a PE image whose resources can be read: {error}"], ""
     for fault in faults:
-        print(f"FAIL {paths[0]}: {fault}")
+        print(f"FAIL {args.exe}: {fault}")
     if not faults:
-        print(f"ok {paths[0]}: {summary}")
+        print(f"ok {args.exe}: {summary}")
     return 1 if faults else 0
 
 

@@ -34,6 +34,12 @@ protected:
                                            stamp_tests::Quoted(ImagePath()),
                                        scratch_.Path());
     }
+    stamp_tests::CommandResult Verify(const std::string& bytes) {
+        WriteBytes(ImagePath(), bytes);
+        return stamp_tests::RunCommand(stamp_tests::Quoted(ZELM_STAMP_TOOL) + " --verify " +
+                                           stamp_tests::Quoted(ImagePath()),
+                                       scratch_.Path());
+    }
     std::filesystem::path ImagePath() const { return scratch_.Path() / "ZelmSoundUpdate.exe"; }
     std::string Image() const { return ReadBytes(ImagePath()); }
 
@@ -103,6 +109,22 @@ TEST_F(Stamper, RefusesSignedImage) {
     EXPECT_NE(result.exitCode, 0);
     EXPECT_NE(result.output.find("already signed"), std::string::npos) << result.output;
     EXPECT_EQ(Image(), image.bytes);
+}
+
+TEST_F(Stamper, VerifyAcceptsStampedAndSignedImagesAndRefusesAnAlteredOne) {
+    sim_tests::StampedImage image = sim_tests::BuildStampedImage(kPayload);
+    const stamp_tests::CommandResult stamped = Verify(image.bytes);
+    EXPECT_EQ(stamped.exitCode, 0) << stamped.output;
+    sim_tests::AppendCertificateTable(image, std::string(64, 'S'));
+    const stamp_tests::CommandResult signedImage = Verify(image.bytes);
+    EXPECT_EQ(signedImage.exitCode, 0) << signedImage.output;
+    std::string altered = image.bytes;
+    char& payloadByte = altered[image.payloadOffset + kPayload.size() / 2];
+    payloadByte = static_cast<char>(payloadByte ^ 0x01);
+    const stamp_tests::CommandResult result = Verify(altered);
+    EXPECT_NE(result.exitCode, 0);
+    EXPECT_NE(result.output.find("does not verify"), std::string::npos) << result.output;
+    EXPECT_EQ(Image(), altered) << "verifying changes nothing";
 }
 
 TEST_F(Stamper, ReportsMissingFile) {

@@ -1,5 +1,8 @@
-// zorvres OUT.res FILE: writes FILE as the resource "ZORV" of type "3BS", language 1049.
+// zorvres OUT.res FILE: writes FILE as the resource "ZORV" of type "3BS", language 1049. A FILE
+// that is not a sound bank is refused, so that no build carries one.
 #include "ResFile.h"
+
+#include "install/SoundBank.h"
 
 #include <fstream>
 #include <iostream>
@@ -15,6 +18,11 @@ int main(int argc, char** argv) {
     in.seekg(0);
     if (!in.read(reinterpret_cast<char*>(data.data()), size) || data.empty()) {
         std::cerr << "zorvres: " << argv[2] << ": cannot read\n";
+        return 1;
+    }
+    const SoundBankCheck bank = CheckSoundBank(data.data(), data.size());
+    if (!bank.Ok()) {
+        std::cerr << "zorvres: " << argv[2] << ": not a sound bank: " << bank.Error << "\n";
         return 1;
     }
     const std::vector<std::uint8_t> res = MakeResFile("3BS", "ZORV", kLangRussian, data);

@@ -2,6 +2,9 @@
 // run time that its file is the one the build produced. Run on the linked executable, before any
 // Authenticode signature is added. A PE file is first padded with zeros to a multiple of eight
 // bytes.
+//
+// zelm_stamp --verify IMAGE: the check the updater makes of its own file, so that a release can
+// make it on the file it ships, signed or not; exits 0 when the stamp verifies.
 #include "install/ImageDigest.h"
 
 #include <algorithm>
@@ -81,20 +84,39 @@ std::string Refusal(const ImageDigestResult& result) {
     return {};
 }
 
+int Verify(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    const ImageDigestResult result = DigestImage(bytes.data(), bytes.size(), kStampMarker);
+    if (!IsIntact(result)) {
+        const std::string why = result.status == ImageStatus::Ok
+                                    ? "the slot does not hold the image's digest (never stamped, "
+                                      "or changed after stamping)"
+                                    : Refusal(result);
+        std::cerr << "zelm_stamp: " << path << ": the stamp does not verify: " << why << "\n";
+        return 1;
+    }
+    std::cout << "zelm_stamp: " << path << ": the stamp verifies, digest " << ToHex(result.digest)
+              << (result.hasCertificates ? " (signed)" : "") << "\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: zelm_stamp IMAGE\n";
+    const bool verify = argc == 3 && std::string(argv[1]) == "--verify";
+    if (argc != 2 && !verify) {
+        std::cerr << "usage: zelm_stamp IMAGE\n       zelm_stamp --verify IMAGE\n";
         return 2;
     }
-    const std::string path = argv[1];
+    const std::string path = argv[argc - 1];
     std::optional<std::vector<std::uint8_t>> image = ReadImage(path);
     if (!image) {
         std::cerr << "zelm_stamp: cannot read " << path << "\n";
         return 1;
     }
     std::vector<std::uint8_t>& bytes = *image;
+    if (verify) {
+        return Verify(path, bytes);
+    }
     if (DigestImage(bytes.data(), bytes.size(), kStampMarker).isPe) {
         PadForSigning(bytes);
     }
