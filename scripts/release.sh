@@ -68,6 +68,14 @@ for file in "$key" "$cert" "$pkcs12" "$password_file"; do
     [ -z "$file" ] || [ -r "$file" ] || fail "cannot read $file"
 done
 [ -z "$password_file" ] || [ -n "$key$pkcs12" ] || fail "--password-file without a key to sign with"
+# The smoke test runs the very file that ships: the x86_64 vehicle would prove another one.
+if $smoke; then
+    case "$(scripts/wine-runtime)" in
+    native* | guest*) ;;
+    *) fail "--smoke needs Wine that runs the 32-bit product (natively, or in the test guest of" \
+        "scripts/guest/build-image); here: $(scripts/wine-runtime)" ;;
+    esac
+fi
 
 git rev-parse --verify --quiet HEAD >/dev/null ||
     fail "$root is no git checkout with a commit to release"

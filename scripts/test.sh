@@ -26,7 +26,9 @@ for preset in linux linux-asan windows; do
 done
 ctest --preset linux
 ctest --preset linux-asan
-echo "Builds and tests on the simulated Windows: $((SECONDS - started)) s"
+# The release script, in a clone of this checkout: its refusals, and releases unsigned and signed.
+ctest --test-dir build/linux -L release --output-on-failure
+echo "Builds, the release and the tests on the simulated Windows: $((SECONDS - started)) s"
 
 if [ -n "$image" ]; then
     if wait "$image"; then
