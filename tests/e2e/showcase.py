@@ -92,7 +92,8 @@ def write_gallery_page(docs, pictures):
     by_key = {(name, locale): scenario for name, locale, scenario, _ in pictures}
     lines = ["# Gallery", "",
              "Every message box that ZelmSoundUpdate.exe can show, in English and Russian, as "
-             "Wine draws it. `scripts/gallery.sh` makes these pictures from the end-to-end "
+             "Wine draws it for the shipped 32-bit exe on 64-bit Windows (a WoW64 prefix), with "
+             "Wine's own fonts. `scripts/gallery.sh` makes these pictures from the end-to-end "
              "scenarios named under each one, which also check the caption, the text and the "
              "button labels.", ""]
     for name, heading in GALLERY.items():
