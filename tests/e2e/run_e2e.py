@@ -14,10 +14,11 @@ of --windows-build as a 32-bit process in a 64-bit (WoW64) prefix, as most users
 and --finish powers it off. "vehicle" runs the x86_64 build of --windows-x64-build (default: the
 same folder name with "-x64") in a 64-bit prefix under wine64, and skips (exit code 77) what only
 a 32-bit process can show. A booted prefix (the template, with Wine's virtual desktop so that
-boxes have title bars without a window manager) is copied for every scenario. The scenario sets the Windows
-version and the user locale, writes registry entries with `wine reg add`, lays out the host
-folder, optionally starts the stand-in host, and runs its program under Xvfb while boxhelper.exe
-answers every message box from the scenario's script and a screenshot of each box is taken.
+boxes have title bars without a window manager) is copied for every scenario, or overlaid in the
+test guest. The scenario sets the Windows version and the user locale, writes registry entries
+with `wine reg add`, lays out the host folder, optionally starts the stand-in host, and runs its
+program under Xvfb while boxhelper.exe answers every message box from the scenario's script and a
+screenshot of each box is taken.
 Scenarios are the dictionaries of SCENARIOS in scenarios.py; see `Scenario fields` there.
 """
 import argparse
