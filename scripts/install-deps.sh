@@ -110,4 +110,3 @@ done
 if [ -n "${need_locale_gen:-}" ]; then
     locale-gen >/dev/null
 fi
-echo "Wine runtime: $(scripts/wine-runtime)"
