@@ -62,7 +62,10 @@ def run_request(share, queue, name, build):
             out.write(f"agent: {error!r}\n")
         code = code or 1
     finally:
-        (queue / f"{name}.done").write_text(f"{code}\n")
+        # Whole or not there: the host may look at any moment.
+        done = queue / f"{name}.done.new"
+        done.write_text(f"{code}\n")
+        done.rename(queue / f"{name}.done")
 
 
 def serve(share):
