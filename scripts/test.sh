@@ -26,9 +26,10 @@ for preset in linux linux-asan windows; do
 done
 ctest --preset linux
 ctest --preset linux-asan
-# The release script, in a clone of this checkout: its refusals, and releases unsigned and signed.
-ctest --test-dir build/linux -L release --output-on-failure
-echo "Builds, the release and the tests on the simulated Windows: $((SECONDS - started)) s"
+# The release script, in a clone of this checkout: its refusals, and releases unsigned and signed;
+# and the fuzzers, while the test guest may still be in the making.
+ctest --test-dir build/linux -L 'release|fuzz' --output-on-failure
+echo "Builds, unit, release and fuzz tests: $((SECONDS - started)) s"
 
 if [ -n "$image" ]; then
     if wait "$image"; then
@@ -48,12 +49,15 @@ if [ "${runtime%% *}" = vehicle ]; then
 fi
 
 # The test guest runs three scenarios at once on its two processors; elsewhere one at a time.
-jobs=1
-[ "${runtime%% *}" = guest ] && jobs=3
+# Under its emulation a scenario has been seen to hang once in a hundred runs (the updater showed
+# no box within its time): a failed scenario gets a second run there, and CTest's output names
+# every test that needed one. A fault fails both.
+e2e_flags=(-j 1)
+[ "${runtime%% *}" = guest ] && e2e_flags=(-j 3 --repeat until-pass:2)
 status=0
 e2e_started=$SECONDS
-ctest --test-dir build/linux -L 'e2e|fuzz' -j "$jobs" --output-on-failure || status=$?
-echo "End-to-end and fuzz tests: $((SECONDS - e2e_started)) s on $runtime; in all $((SECONDS - started)) s"
+ctest --test-dir build/linux -L e2e "${e2e_flags[@]}" --output-on-failure || status=$?
+echo "End-to-end tests: $((SECONDS - e2e_started)) s on $runtime; in all $((SECONDS - started)) s"
 # CTest names skipped tests without their reason; the driver logged it.
 grep -ho 'scenario .*: SKIPPED, .*' build/linux/Testing/Temporary/LastTest.log || true
 exit $status

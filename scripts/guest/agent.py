@@ -23,8 +23,10 @@ from pathlib import Path
 WORK = Path("/work/e2e")
 
 
-# Wine under the guest's emulation starts a process 5 to 7 times slower than natively.
-ENVIRONMENT = dict(os.environ, ZELM_E2E_SLOWDOWN="6")
+# Wine under the guest's emulation starts a process 5 to 7 times slower than natively, and the
+# driver's waits have wide margins natively: four times each of them is ample, and a program that
+# hangs is reported well before CTest's limit of 900 s ends the test without a word.
+ENVIRONMENT = dict(os.environ, ZELM_E2E_SLOWDOWN="4")
 
 
 def driver(share, build, *args):
