@@ -163,26 +163,28 @@ bool HostNotRunning() {
     return os::GetLastError() != os::ERROR_ALREADY_EXISTS;
 }
 
-// Vista and later, where the updater runs elevated through UAC.
-bool WindowsHasUac() {
-    os::OSVERSIONINFOEXA info{};
-    info.dwOSVersionInfoSize = os::kOsVersionInfoSize;
-    return os::GetVersionExA(&info) != 0 && info.dwPlatformId == os::VER_PLATFORM_WIN32_NT &&
-           info.dwMajorVersion >= 6;
+// The elevated half of a split token: UAC raised this process above the signed-in user. Asked of
+// the token, never of the version, which a per-user compatibility layer can make lie. Before
+// Vista the token knows no such class, and there is no UAC.
+bool ElevatedBySplitToken() {
+    os::DWORD type = 0;
+    return os::GetProcessElevationType(&type) && type == os::TokenElevationTypeFull;
 }
 
-// Started by the elevated updater, the alarm clock would run elevated too, from a folder that an
-// unelevated program can name ("TheLastRunFolder"). So where there is UAC the desktop's shell
-// starts it as the signed-in user, as installers start their program at the end. Without UAC,
-// or without a desktop shell to ask, ShellExecuteA starts it.
+// An elevated start from a folder that the user names ("TheLastRunFolder") is what must never
+// happen: it would run whatever an unelevated program put there with full rights. So an updater
+// elevated by UAC starts the host only through the desktop's shell, as the signed-in user, and
+// where that shell is missing or refuses, the host is not started. Without a split token (2000
+// and XP, UAC off, the built-in Administrator) the user already has these rights, and
+// ShellExecuteA starts it.
 void StartHost() {
-    os::SetCurrentDirectoryA(Ctx.HostFolder.c_str());
     const std::string program = Ctx.HostFolder + Ctx.ProgName + ".exe";
-    if (WindowsHasUac() &&
-        os::DesktopShellExecute(program.c_str(), "", Ctx.HostFolder.c_str(), host::StartVerb,
-                                os::SW_SHOWNORMAL) == os::S_OK) {
+    if (ElevatedBySplitToken()) {
+        (void)os::DesktopShellExecute(program.c_str(), "", Ctx.HostFolder.c_str(), host::StartVerb,
+                                      os::SW_SHOWNORMAL);
         return;
     }
+    os::SetCurrentDirectoryA(Ctx.HostFolder.c_str());
     os::ShellExecuteA(nullptr, host::StartVerb, program.c_str(), "", "", os::SW_SHOWNORMAL);
 }
 

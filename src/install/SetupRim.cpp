@@ -14,11 +14,11 @@ namespace {
 // language files and its own executable; a name ending in ".new" is none of those.
 constexpr char kNewFileSuffix[] = ".new";
 
-// The host folder may be one the user's own programs write to, and the updater writes there
-// elevated: whatever stands at the working name (a crash's leftover, read-only or hidden, or a
-// hard or symbolic link aimed at a file elsewhere) must not receive the bytes. So the working
-// file is always created new; when the usual name cannot be freed, one of these random ones is
-// tried, each as "zorv.3bs.<8 letters>.new".
+// The host folder may be one the user's own programs write to ("TheLastRunFolder" is theirs), and
+// the updater writes there elevated. So it never deletes or opens what it finds at a name: the
+// working file is always created new, at the usual name or, where that is taken (a crash's
+// leftover, or a link planted to aim the write elsewhere, which stays as it is), at one of these
+// random ones, each "zorv.3bs.<8 letters>.new".
 constexpr int kRandomWorkingNames = 4;
 
 void ShowInstallError(const std::string& targetPath) {
@@ -51,28 +51,81 @@ bool CopyResource(const std::string& name, const std::string& type,
     return true;
 }
 
+os::WString Widen(const std::string& text) {
+    const int length = os::MultiByteToWideChar(os::CP_ACP, 0, text.c_str(),
+                                               static_cast<int>(text.size()), nullptr, 0);
+    os::WString wide(static_cast<std::size_t>(length > 0 ? length : 0), os::WCHAR{0});
+    if (length > 0) {
+        os::MultiByteToWideChar(os::CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
+                                wide.data(), length);
+    }
+    return wide;
+}
+
+// The host folder, held open from before the first write until after the rename: without
+// sharing deletion, so that nobody can rename or delete it, or a folder above it, meanwhile; and
+// named by its final path, which no junction or link of the path the user gave can re-point.
+struct FixedFolder {
+    os::ScopedFileHandle handle;
+    os::WString path; // ends in a backslash
+};
+
+// Where Windows has no final-path query (2000 and XP, which have no UAC either), the held handle
+// still keeps the folder in place, and the path stays as given.
+bool FinalPathOf(os::HANDLE folder, os::WString& path) {
+    os::WString final(os::MAX_PATH, os::WCHAR{0});
+    os::DWORD length = os::GetFinalPathNameByHandleW(folder, final.data(),
+                                                     static_cast<os::DWORD>(final.size()), 0);
+    if (length >= final.size()) {
+        final.resize(length);
+        length = os::GetFinalPathNameByHandleW(folder, final.data(),
+                                               static_cast<os::DWORD>(final.size()), 0);
+    }
+    if (length == 0 || length >= final.size()) {
+        return length == 0 && os::GetLastError() == os::ERROR_PROC_NOT_FOUND;
+    }
+    final.resize(length);
+    path = final;
+    return true;
+}
+
+// Opens the folder as a file-system directory; false where it is none (an object-manager
+// directory behind a junction, say), and the install then touches nothing. Reading and writing
+// are shared: renaming into the folder opens it for writing.
+bool FixFolder(const std::string& folder, FixedFolder& fixed) {
+    os::WString path = Widen(folder);
+    fixed.handle.reset(os::CreateFileW(path.c_str(), os::FILE_LIST_DIRECTORY,
+                                       os::FILE_SHARE_READ | os::FILE_SHARE_WRITE, nullptr,
+                                       os::OPEN_EXISTING, os::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!fixed.handle || !FinalPathOf(fixed.handle.get(), path)) {
+        return false;
+    }
+    if (path.empty() || path.back() != os::WCHAR{'\\'}) {
+        path += os::WCHAR{'\\'};
+    }
+    fixed.path = path;
+    return true;
+}
+
 // A new file at `path`, opened without sharing; CREATE_NEW fails rather than open whatever
 // already stands at the name, a link included.
-os::ScopedFileHandle CreateNewFile(const std::string& path) {
-    return os::ScopedFileHandle(os::CreateFileA(path.c_str(), os::GENERIC_READ | os::GENERIC_WRITE,
+os::ScopedFileHandle CreateNewFile(const os::WString& path) {
+    return os::ScopedFileHandle(os::CreateFileW(path.c_str(), os::GENERIC_READ | os::GENERIC_WRITE,
                                                 0, nullptr, os::CREATE_NEW,
                                                 os::FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// The working file, created new: at `targetPath` + ".new" once whatever stood there is removed
-// as a name (DeleteFileA removes a link, never its target; a read-only leftover stays, and its
-// attributes are left alone, since for a hard link they belong to a file elsewhere), or else at
-// a random name beside it. Sets `path` to the name that was created.
-os::ScopedFileHandle CreateWorkingFile(const std::string& targetPath, std::string& path) {
-    path = targetPath + kNewFileSuffix;
-    os::DeleteFileA(path.c_str());
+// The working file, created new at `target` + ".new" or else at a random name beside it; sets
+// `path` to the name that was created.
+os::ScopedFileHandle CreateWorkingFile(const os::WString& target, os::WString& path) {
+    path = target + Widen(kNewFileSuffix);
     os::ScopedFileHandle file = CreateNewFile(path);
     for (int attempt = 0; !file && attempt < kRandomWorkingNames; ++attempt) {
-        path = targetPath + '.';
+        std::string letters = ".";
         for (int letter = 0; letter < 8; ++letter) {
-            path += static_cast<char>('a' + RandomBelow(26));
+            letters += static_cast<char>('a' + RandomBelow(26));
         }
-        path += kNewFileSuffix;
+        path = target + Widen(letters + kNewFileSuffix);
         file = CreateNewFile(path);
     }
     return file;
@@ -80,9 +133,9 @@ os::ScopedFileHandle CreateWorkingFile(const std::string& targetPath, std::strin
 
 // Creates the working file, writes `bytes` in one write and flushes them to the disk; sets
 // `path` to its name. A file it created but could not complete is removed again.
-bool WriteFlushedFile(const std::string& targetPath, const std::vector<char>& bytes,
-                      std::string& path) {
-    os::ScopedFileHandle file = CreateWorkingFile(targetPath, path);
+bool WriteFlushedFile(const os::WString& target, const std::vector<char>& bytes,
+                      os::WString& path) {
+    os::ScopedFileHandle file = CreateWorkingFile(target, path);
     if (!file) {
         return false;
     }
@@ -92,21 +145,28 @@ bool WriteFlushedFile(const std::string& targetPath, const std::vector<char>& by
                           written == size && os::FlushFileBuffers(file.get()) != 0;
     file.reset(); // closed before it is renamed or deleted: it was opened without sharing
     if (!complete) {
-        os::DeleteFileA(path.c_str());
+        os::DeleteFileW(path.c_str());
     }
     return complete;
 }
 
 // Puts `bytes` at `targetPath` so that the old file stays as it was unless the new one is
-// complete: written and flushed beside it, then renamed over it in one step.
+// complete: written and flushed beside it, then renamed over it in one step, all inside the
+// fixed folder.
 bool ReplaceWith(const std::string& targetPath, const std::vector<char>& bytes) {
-    std::string newPath;
-    if (!WriteFlushedFile(targetPath, bytes, newPath)) {
+    const std::string::size_type slash = targetPath.rfind('\\');
+    FixedFolder folder;
+    if (slash == std::string::npos || !FixFolder(targetPath.substr(0, slash + 1), folder)) {
         return false;
     }
-    if (os::MoveFileExA(newPath.c_str(), targetPath.c_str(),
+    const os::WString target = folder.path + Widen(targetPath.substr(slash + 1));
+    os::WString newPath;
+    if (!WriteFlushedFile(target, bytes, newPath)) {
+        return false;
+    }
+    if (os::MoveFileExW(newPath.c_str(), target.c_str(),
                         os::MOVEFILE_REPLACE_EXISTING | os::MOVEFILE_WRITE_THROUGH) == 0) {
-        os::DeleteFileA(newPath.c_str());
+        os::DeleteFileW(newPath.c_str());
         return false;
     }
     return true;

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 // 32-bit Windows calls system functions found at run time with the stdcall convention.
@@ -57,6 +58,7 @@ using WCHAR = char16_t;
 #endif
 using LPARAM = std::intptr_t;
 using HRESULT = LONG;
+using WString = std::basic_string<WCHAR>;
 
 struct HKEY__;
 struct HWND__;
@@ -152,6 +154,18 @@ struct STARTUPINFOA {
     HANDLE hStdInput, hStdOutput, hStdError;
 };
 
+// With EXTENDED_STARTUPINFO_PRESENT, CreateProcessA reads this record through its STARTUPINFOA.
+struct STARTUPINFOEXA {
+    STARTUPINFOA StartupInfo;
+    void* lpAttributeList; // made by InitializeProcThreadAttributeList
+};
+
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    void* lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+
 struct PROCESS_INFORMATION {
     HANDLE hProcess;
     HANDLE hThread;
@@ -174,6 +188,7 @@ constexpr DWORD INFINITE = 0xFFFFFFFF;
 // Error codes (GetLastError and registry results).
 constexpr LONG ERROR_SUCCESS = 0;
 constexpr DWORD NO_ERROR = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
@@ -186,6 +201,7 @@ constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_HANDLE_EOF = 38;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_BROKEN_PIPE = 109;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
@@ -223,6 +239,7 @@ constexpr DWORD REG_QWORD = 11;
 // Files.
 constexpr DWORD GENERIC_READ = 0x80000000;
 constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_LIST_DIRECTORY = 0x0001;
 constexpr DWORD FILE_READ_ATTRIBUTES = 0x0080;
 constexpr DWORD FILE_SHARE_READ = 0x1;
 constexpr DWORD FILE_SHARE_WRITE = 0x2;
@@ -246,16 +263,27 @@ constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
+constexpr DWORD VOLUME_NAME_DOS = 0x0; // GetFinalPathNameByHandleW: "\\?\C:\..."
+constexpr UINT CP_ACP = 0;
 
 // Mappings, processes, waits.
 constexpr DWORD PAGE_READWRITE = 0x04;
 constexpr DWORD CREATE_NEW_CONSOLE = 0x10;
 constexpr DWORD CREATE_NEW_PROCESS_GROUP = 0x200;
+constexpr DWORD EXTENDED_STARTUPINFO_PRESENT = 0x00080000;
 constexpr DWORD STARTF_USESHOWWINDOW = 0x1;
+constexpr DWORD STARTF_USESTDHANDLES = 0x100;
+constexpr std::uintptr_t PROC_THREAD_ATTRIBUTE_HANDLE_LIST = 0x20002;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
+
+// The elevation types of a token (TOKEN_ELEVATION_TYPE): Full is the elevated half of a split
+// token, Limited the other half; Default means no split (UAC off, or the built-in Administrator).
+constexpr DWORD TokenElevationTypeDefault = 1;
+constexpr DWORD TokenElevationTypeFull = 2;
+constexpr DWORD TokenElevationTypeLimited = 3;
 
 // Windows versions and processors.
 constexpr DWORD VER_PLATFORM_WIN32_WINDOWS = 1;
@@ -319,6 +347,15 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* findData);
 [[nodiscard]] BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* findData);
 BOOL FindClose(HANDLE find);
 BOOL SetCurrentDirectoryA(const char* path);
+// The wide forms, where a path must take the "\\?\" form of GetFinalPathNameByHandleW.
+BOOL DeleteFileW(const WCHAR* fileName);
+[[nodiscard]] BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName,
+                               DWORD flags);
+// Vista and later; elsewhere 0 with ERROR_PROC_NOT_FOUND. The length without the zero, or the
+// size needed with it when `size` is too small.
+DWORD GetFinalPathNameByHandleW(HANDLE file, WCHAR* path, DWORD size, DWORD flags);
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length, WCHAR* wide,
+                        int wideLength);
 
 // The own module and its resources (kernel32). A null module is the updater's own executable.
 DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size);
@@ -348,6 +385,15 @@ void Sleep(DWORD milliseconds);
                                   const char* currentDirectory, STARTUPINFOA* startupInfo,
                                   PROCESS_INFORMATION* processInformation);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+[[nodiscard]] BOOL CreatePipe(HANDLE* readPipe, HANDLE* writePipe, SECURITY_ATTRIBUTES* attributes,
+                              DWORD size);
+// Vista and later; elsewhere they fail with ERROR_PROC_NOT_FOUND (the last one does nothing).
+[[nodiscard]] BOOL InitializeProcThreadAttributeList(void* list, DWORD count, DWORD flags,
+                                                     std::size_t* size);
+[[nodiscard]] BOOL UpdateProcThreadAttribute(void* list, DWORD flags, std::uintptr_t attribute,
+                                             void* value, std::size_t size, void* previousValue,
+                                             std::size_t* returnSize);
+void DeleteProcThreadAttributeList(void* list);
 DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size);
 UINT GetSystemDirectoryA(char* buffer, UINT size); // length without the zero; needed size if short
 const char* GetCommandLineA();
@@ -372,6 +418,10 @@ BOOL OemToCharBuffA(const char* source, char* destination, DWORD length);
 // token, the Administrators SID), the call that shell32's IsUserAnAdmin wraps (advapi32, Windows
 // 2000 on). The one call here that stands for a few: the SID is made and freed around it.
 BOOL IsAdministrator();
+// The elevation type of the process's token: OpenProcessToken with TOKEN_QUERY, then
+// GetTokenInformation with TokenElevationType (advapi32). FALSE, with the last error, where
+// Windows knows no such class: before Vista, which has no UAC.
+[[nodiscard]] BOOL GetProcessElevationType(DWORD* elevationType);
 
 // Shell (shell32), loaded the same way.
 HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,

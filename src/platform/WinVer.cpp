@@ -3,7 +3,6 @@
 #include "base/PathTools.h"
 #include "base/Registry.h"
 #include "os/os.h"
-#include "platform/Random.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -375,16 +374,6 @@ std::string ComSpec() {
     return length < os::MAX_PATH ? std::string(buffer, length) : std::string(); // too long: unread
 }
 
-std::string EnvironmentText(const char* name) {
-    std::vector<char> buffer(os::MAX_PATH);
-    os::DWORD length = os::GetEnvironmentVariableA(name, buffer.data(), os::MAX_PATH);
-    if (length >= buffer.size()) {
-        buffer.resize(length);
-        length = os::GetEnvironmentVariableA(name, buffer.data(), length);
-    }
-    return length < buffer.size() ? std::string(buffer.data(), length) : std::string();
-}
-
 // The Windows system folder with its final backslash; empty when Windows does not say.
 std::string SystemFolder() {
     char buffer[os::MAX_PATH] = {};
@@ -408,63 +397,78 @@ std::string Interpreter() {
     return system + "cmd.exe";
 }
 
-// A Temp value that could reach cmd's line as more than a folder counts as unset, and the file
-// goes to the current folder: a double quote or a control character would end the quoted target;
-// inside the quotes cmd takes & ^ < > | literally, but it expands %NAME% (and !NAME! where the
-// user turned delayed expansion on) before it reads the quotes. Refusing such a Temp keeps the
-// child's start as it is (no redirected handles to inherit).
-bool IsSafeInQuotes(const std::string& text) {
-    return std::none_of(text.begin(), text.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return c == '"' || c == '%' || c == '!' || byte < 0x20 || byte == 0x7F;
-    });
-}
+// Deletes the attribute list it was given when it goes.
+class AttributeListScope {
+public:
+    explicit AttributeListScope(void* list) : list_(list) {}
+    AttributeListScope(const AttributeListScope&) = delete;
+    AttributeListScope& operator=(const AttributeListScope&) = delete;
+    ~AttributeListScope() { os::DeleteProcThreadAttributeList(list_); }
 
-std::string TemporaryFileName() {
-    std::string name = EnvironmentText("Temp");
-    if (!IsSafeInQuotes(name)) {
-        name.clear();
-    }
-    AddBackslash(name);
-    for (int letter = 0; letter < 8; ++letter) {
-        name += static_cast<char>('a' + RandomBelow(26));
-    }
-    return name;
-}
+private:
+    void* list_;
+};
 
-// On 32-bit Windows the record is the 68 bytes that CreateProcessA expects.
-static_assert(sizeof(void*) != 4 || sizeof(os::STARTUPINFOA) == 68);
-
-void RunHiddenAndWait(std::string commandLine) {
-    os::STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = os::STARTF_USESHOWWINDOW;
-    startup.wShowWindow = os::SW_HIDE;
-    os::PROCESS_INFORMATION process{};
-    if (!os::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, 0,
-                            os::CREATE_NEW_CONSOLE | os::CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
-                            &startup, &process)) {
-        return;
-    }
-    const os::ScopedFileHandle processHandle(process.hProcess);
-    const os::ScopedFileHandle threadHandle(process.hThread);
-    os::WaitForSingleObject(processHandle.get(), os::INFINITE);
-}
-
-std::string ReadWholeFile(const std::string& fileName) {
+std::string ReadToEnd(os::HANDLE pipe) {
     std::string bytes;
-    const os::ScopedFileHandle file(os::CreateFileA(fileName.c_str(), os::GENERIC_READ,
-                                                    os::FILE_SHARE_READ, nullptr, os::OPEN_EXISTING,
-                                                    os::FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return bytes;
-    }
     char chunk[4096];
     os::DWORD got = 0;
-    while (os::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    while (os::ReadFile(pipe, chunk, sizeof chunk, &got, nullptr) && got > 0) {
         bytes.append(chunk, got);
     }
     return bytes;
+}
+
+// Runs `application` hidden with `commandLine` and gives back what it wrote to its standard
+// output; empty where any step fails. The output comes through an anonymous pipe, so nothing is
+// named in the user's Temp, where an elevated read and delete could be redirected. The pipe's
+// write end is the one handle the child inherits (a handle list: Vista on, and the capture runs
+// only on Windows 8 and later), so no other handle of the elevated updater leaks into it.
+std::string RunHiddenCapturingOutput(const std::string& application, std::string commandLine) {
+    os::SECURITY_ATTRIBUTES inheritable{sizeof(os::SECURITY_ATTRIBUTES), nullptr, 1};
+    os::HANDLE readEnd = nullptr;
+    os::HANDLE writeEnd = nullptr;
+    if (!os::CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+        return "";
+    }
+    const os::ScopedFileHandle reader(readEnd);
+    os::ScopedFileHandle writer(writeEnd);
+    std::size_t size = 0;
+    (void)os::InitializeProcThreadAttributeList(nullptr, 1, 0, &size); // only asks the size
+    if (size == 0) {
+        return "";
+    }
+    std::vector<void*> storage((size + sizeof(void*) - 1) / sizeof(void*)); // pointer-aligned
+    void* const list = storage.data();
+    if (!os::InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+        return "";
+    }
+    const AttributeListScope listScope(list);
+    // Windows keeps a pointer to this array, not a copy: it must live until the process starts.
+    os::HANDLE inherited[] = {writer.get()};
+    if (!os::UpdateProcThreadAttribute(list, 0, os::PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                       sizeof inherited, nullptr, nullptr)) {
+        return "";
+    }
+    os::STARTUPINFOEXA startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = os::STARTF_USESHOWWINDOW | os::STARTF_USESTDHANDLES;
+    startup.StartupInfo.wShowWindow = os::SW_HIDE;
+    startup.StartupInfo.hStdOutput = writer.get();
+    startup.lpAttributeList = list;
+    os::PROCESS_INFORMATION process{};
+    if (!os::CreateProcessA(application.c_str(), commandLine.data(), nullptr, nullptr, 1,
+                            os::CREATE_NEW_CONSOLE | os::CREATE_NEW_PROCESS_GROUP |
+                                os::EXTENDED_STARTUPINFO_PRESENT,
+                            nullptr, nullptr, &startup.StartupInfo, &process)) {
+        return "";
+    }
+    const os::ScopedFileHandle processHandle(process.hProcess);
+    const os::ScopedFileHandle threadHandle(process.hThread);
+    writer.reset(); // with only the child's copy left, the read ends when the child does
+    std::string output = ReadToEnd(reader.get());
+    os::WaitForSingleObject(processHandle.get(), os::INFINITE);
+    return output;
 }
 
 // Text lines end at LF (a CR right before it is dropped); each one comes back with CR LF. There
@@ -493,11 +497,9 @@ std::string RunCommandCapture(const std::string& command) {
     if (interpreter.empty()) {
         return "";
     }
-    const std::string fileName = TemporaryFileName();
     // "/d": without it cmd first runs the user's AutoRun command, elevated like the updater.
-    RunHiddenAndWait(interpreter + " /d /c " + command + " > \"" + fileName + "\"");
-    std::string output = AsCrLfLines(ReadWholeFile(fileName));
-    os::DeleteFileA(fileName.c_str());
+    std::string output =
+        AsCrLfLines(RunHiddenCapturingOutput(interpreter, "cmd.exe /d /c " + command));
     // Bytes below 0x80 read the same in every OEM and ANSI code page of Windows, so only text
     // with a byte above them is converted: the usual English "ver" then loads no user32.
     const bool ascii = std::all_of(output.begin(), output.end(),

@@ -38,12 +38,16 @@ const Fault kFaults[] = {
      "GetFileInformationByHandle",
      os::ERROR_ACCESS_DENIED,
      {}},
-    {sim::Call::DeleteFile, "DeleteFileA", os::ERROR_ACCESS_DENIED, {}},
-    {sim::Call::MoveFileEx, "MoveFileExA", os::ERROR_ACCESS_DENIED, {}},
+    // A successful update deletes nothing, and where UAC elevated it, it never changes its
+    // current folder: DeleteFileW and SetCurrentDirectoryA come only on other paths.
+    {sim::Call::MoveFileEx, "MoveFileExW", os::ERROR_ACCESS_DENIED, {}},
+    {sim::Call::GetFinalPathNameByHandle,
+     "GetFinalPathNameByHandleW",
+     os::ERROR_INVALID_FUNCTION,
+     {}},
     {sim::Call::GetFileAttributes, "GetFileAttributesA", os::ERROR_ACCESS_DENIED, {}},
     {sim::Call::FindFirstFile, "FindFirstFileA", os::ERROR_ACCESS_DENIED, {}},
     {sim::Call::FindNextFile, "FindNextFileA", os::ERROR_ACCESS_DENIED, {}},
-    {sim::Call::SetCurrentDirectory, "SetCurrentDirectoryA", os::ERROR_ACCESS_DENIED, {}},
     {sim::Call::GetModuleFileName, "GetModuleFileNameW", os::ERROR_ACCESS_DENIED, {}},
     {sim::Call::FindResource, "FindResourceA", os::ERROR_RESOURCE_NAME_NOT_FOUND, {}},
     {sim::Call::LoadResource, "LoadResource", os::ERROR_NOT_ENOUGH_MEMORY, {}},
@@ -51,9 +55,19 @@ const Fault kFaults[] = {
     {sim::Call::SizeofResource, "SizeofResource", os::ERROR_RESOURCE_DATA_NOT_FOUND, {}},
     {sim::Call::CreateFileMapping, "CreateFileMappingA", os::ERROR_ACCESS_DENIED, {}},
     {sim::Call::CreateProcess, "CreateProcessA", os::ERROR_FILE_NOT_FOUND, {}},
+    {sim::Call::CreatePipe, "CreatePipe", os::ERROR_ACCESS_DENIED, {}},
+    {sim::Call::InitializeProcThreadAttributeList,
+     "InitializeProcThreadAttributeList",
+     os::ERROR_ACCESS_DENIED,
+     {}},
+    {sim::Call::UpdateProcThreadAttribute,
+     "UpdateProcThreadAttribute",
+     os::ERROR_ACCESS_DENIED,
+     {}},
+    {sim::Call::GetTokenInformation, "GetTokenInformation", os::ERROR_ACCESS_DENIED, {}},
     {sim::Call::GetEnvironmentVariable, "GetEnvironmentVariableA", os::ERROR_ENVVAR_NOT_FOUND, {}},
     {sim::Call::GetVersionEx, "GetVersionExA", os::ERROR_INVALID_PARAMETER, {}},
-    // E_FAIL: the host is then started by ShellExecuteA.
+    // E_FAIL: the elevated updater then starts no host.
     {sim::Call::DesktopShellExecute, "DesktopShellExecute", 0x80004005, {}},
 };
 

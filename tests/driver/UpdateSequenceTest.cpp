@@ -146,22 +146,34 @@ TEST_F(UpdateSequence, QuietUpdateOfAHostThatNeverLetsGoReportsTheFailedInstall)
     EXPECT_GE(sim::Now(), 17u * 256u);
 }
 
-// The elevated updater starts the host as the signed-in user wherever there is UAC and a desktop
-// shell to ask; elsewhere ShellExecuteA starts it.
-TEST_F(UpdateSequence, HostStartsThroughTheDesktopShellWhereThereIsUac) {
+// The token decides, never the reported version, which a compatibility layer of the user's can
+// make lie: elevated by UAC, only the desktop's shell starts the host, as the signed-in user, or
+// nobody does; without a split token ShellExecuteA starts it.
+TEST_F(UpdateSequence, WhoStartsTheHostFollowsTheTokenNotTheVersion) {
+    enum class Shell { Present, Absent, Refusing };
+    enum class Starter { Desktop, Updater, Nobody };
+    const std::optional<os::DWORD> noClass; // before Vista: the token knows no elevation type
     const struct {
         const char* what;
-        os::DWORD major, minor;
-        bool desktopShell;
-        bool desktopFails;
-        bool viaDesktop;
+        std::optional<os::DWORD> token;
+        Shell shell;
+        os::DWORD major, minor; // reported
+        Starter starter;
     } cases[] = {
-        {"Windows 2000", 5, 0, true, false, false},
-        {"XP", 5, 1, true, false, false},
-        {"Vista", 6, 0, true, false, true},
-        {"10", 6, 2, true, false, true},
-        {"10 without Explorer", 6, 2, false, false, false},
-        {"10, the shell refusing", 6, 2, true, true, false},
+        {"10, elevated", os::TokenElevationTypeFull, Shell::Present, 6, 2, Starter::Desktop},
+        {"10, elevated, no Explorer", os::TokenElevationTypeFull, Shell::Absent, 6, 2,
+         Starter::Nobody},
+        {"10, elevated, shell refusing", os::TokenElevationTypeFull, Shell::Refusing, 6, 2,
+         Starter::Nobody},
+        {"elevated, reporting XP", os::TokenElevationTypeFull, Shell::Present, 5, 1,
+         Starter::Desktop},
+        {"elevated, reporting XP, no Explorer", os::TokenElevationTypeFull, Shell::Absent, 5, 1,
+         Starter::Nobody},
+        {"10, UAC off", os::TokenElevationTypeDefault, Shell::Present, 6, 2, Starter::Updater},
+        {"10, UAC off, no Explorer", os::TokenElevationTypeDefault, Shell::Absent, 6, 2,
+         Starter::Updater},
+        {"XP", noClass, Shell::Present, 5, 1, Starter::Updater},
+        {"2000, no Explorer", noClass, Shell::Absent, 5, 0, Starter::Updater},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -170,17 +182,24 @@ TEST_F(UpdateSequence, HostStartsThroughTheDesktopShellWhereThereIsUac) {
         version.major = c.major;
         version.minor = c.minor;
         sim::SetVersion(version);
+        sim::SetElevationType(c.token);
         if (c.major == 5) { // 32-bit, so that the host's entries lie in the one registry view
             sim::SetArchitecture(os::PROCESSOR_ARCHITECTURE_INTEL);
             sim::SetMachine64(false);
         }
-        sim::SetDesktopShell(c.desktopShell);
-        if (c.desktopFails) {
+        sim::SetDesktopShell(c.shell != Shell::Absent);
+        if (c.shell == Shell::Refusing) {
             sim::FailCallsOn(sim::Call::DesktopShellExecute, "", 0x80004005);
         }
         sim::AnswerBoxes({os::IDYES, os::IDYES});
         EXPECT_EQ(Run(), 0);
-        ExpectHostStarted(c.viaDesktop);
+        if (c.starter == Starter::Nobody) {
+            EXPECT_TRUE(sim::ShellExecutes().empty());
+            EXPECT_EQ(sim::FirstCall("ShellExecuteA"), -1);
+            EXPECT_EQ(sim::FirstCall("SetCurrentDirectoryA"), -1);
+        } else {
+            ExpectHostStarted(c.starter == Starter::Desktop);
+        }
     }
 }
 
@@ -373,6 +392,83 @@ TEST_F(UpdateSequence, RestrictsTheDllSearchBeforeAnythingElse) {
             EXPECT_EQ(search.defaultDirectoriesFlags, os::LOAD_LIBRARY_SEARCH_SYSTEM32);
         }
         EXPECT_TRUE(search.dllDirectoryCleared);
+    }
+}
+
+// "TheLastRunFolder" is the user's, and may name a junction that an unelevated program re-points
+// while the install question waits, or after the install fixed the folder. Whatever it then
+// leads to, nothing outside the fixed folder is deleted, created or replaced; a junction to an
+// object-manager directory, whose names link to any files, is no folder: the box, and nothing.
+TEST_F(UpdateSequence, InstallStaysInTheFolderItFixedWhereverThePathIsRepointed) {
+    const std::string link = "C:\\Users\\user\\ZelmLink";
+    const std::string real = "C:\\Users\\user\\ZelmReal";
+    const std::string other = "C:\\Users\\user\\Elsewhere";
+    const std::string victims[] = {"C:\\Windows\\System32\\a.dll", "C:\\Windows\\System32\\b.dll"};
+    enum class When { Never, AtTheQuestion, BeforeTheRename };
+    enum class To { OtherFolder, ObjectDirectory, RealRenamedAway };
+    const struct {
+        const char* what;
+        When when;
+        To to;
+        bool installed; // into the real folder; else the box, and the old bank stays
+    } cases[] = {
+        {"an ordinary link to a real folder", When::Never, To::OtherFolder, true},
+        {"to an object directory at the question", When::AtTheQuestion, To::ObjectDirectory, false},
+        {"to an object directory before the rename", When::BeforeTheRename, To::ObjectDirectory,
+         true},
+        {"to another folder before the rename", When::BeforeTheRename, To::OtherFolder, true},
+        {"the real folder renamed away and a link put in its place before the rename",
+         When::BeforeTheRename, To::RealRenamedAway, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        sim::PutFile(real + "\\zelm.exe", "MZ");
+        sim::PutFile(real + "\\language\\english.lng", kEnglish);
+        sim::PutFile(real + "\\zorv.3bs", Installed(4));
+        sim::PutFile(other + "\\keep.txt", "keep");
+        for (const std::string& victim : victims) {
+            sim::PutFile(victim, "system");
+        }
+        sim::MakeJunction(link, real);
+        sim::SetRegString(os::HKEY_CURRENT_USER, kProgKey, "TheLastRunFolder", link);
+        const auto repoint = [&] {
+            switch (c.to) {
+            case To::OtherFolder:
+                sim::MakeJunction(link, other);
+                break;
+            case To::ObjectDirectory:
+                sim::MakeObjectDirectoryJunction(
+                    link, {{"zorv.3bs.new", victims[0]}, {"zorv.3bs", victims[1]}});
+                break;
+            case To::RealRenamedAway:
+                if (sim::RenameFolder(real, real + "Moved")) {
+                    sim::MakeJunction(real, other);
+                }
+                break;
+            }
+        };
+        if (c.when == When::AtTheQuestion) {
+            sim::OnCall(sim::Call::MessageBox, 1, repoint);
+        } else if (c.when == When::BeforeTheRename) {
+            sim::OnCall(sim::Call::MoveFileEx, 1, repoint);
+        }
+        sim::AnswerBoxes({os::IDYES, os::IDYES});
+
+        EXPECT_EQ(Run(), 0);
+
+        const bool boxShown = sim::Boxes().size() > 1 &&
+                              sim::Boxes()[1].text == "Can't install file " + link + "\\zorv.3bs";
+        EXPECT_EQ(boxShown, !c.installed);
+        EXPECT_TRUE(sim::GetFile(real + "\\zorv.3bs") == (c.installed ? Bank() : Installed(4)))
+            << "bank differs";
+        EXPECT_EQ(sim::ListFolder(real),
+                  (std::vector<std::string>{"language", "zelm.exe", "zorv.3bs"}));
+        EXPECT_EQ(sim::ListFolder(other), std::vector<std::string>{"keep.txt"});
+        for (const std::string& victim : victims) {
+            EXPECT_EQ(sim::GetFile(victim), "system") << victim;
+        }
+        ExpectAllClosed();
     }
 }
 

@@ -54,7 +54,8 @@ VC6 = "msvcrt.dll of Visual C++ 6.0"
 WINDOWS_2000_EXPORTS = {
     "kernel32.dll": {
         **dict.fromkeys([
-            "CloseHandle", "CreateFileA", "CreateFileMappingA", "CreateFileW", "CreateProcessA",
+            "CloseHandle", "CreateFileA", "CreateFileMappingA", "CreateFileW", "CreatePipe",
+            "CreateProcessA", "DeleteFileW", "GetCurrentProcess", "MoveFileExW",
             "CreateSemaphoreW", "DeleteCriticalSection", "DeleteFileA", "EnterCriticalSection",
             "FindClose", "FindFirstFileA", "FindNextFileA", "FindResourceA", "FlushFileBuffers",
             "FreeLibrary", "FreeResource", "GetCommandLineA", "GetCurrentThreadId",
@@ -73,7 +74,8 @@ WINDOWS_2000_EXPORTS = {
     },
     "advapi32.dll": {
         **dict.fromkeys(["AllocateAndInitializeSid", "FreeSid", "RegCloseKey", "RegCreateKeyExA",
-                         "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA"], NT31),
+                         "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA",
+                         "OpenProcessToken", "GetTokenInformation"], NT31),
         "CheckTokenMembership": W2K,
     },
     # Looked up by name at run time rather than imported (src/os/win32), and listed all the same.

@@ -1,6 +1,7 @@
 #include "SimFixture.h"
 
 #include <string>
+#include <vector>
 
 using namespace os;
 
@@ -122,15 +123,14 @@ TEST_F(HostTest, QuitToNoWindowReachesOurOwnThread) {
 
 using ProcessTest = SimTest;
 
-PROCESS_INFORMATION RunCommand(std::string commandLine, const char* folder = nullptr,
-                               BOOL* started = nullptr) {
+PROCESS_INFORMATION RunCommand(std::string commandLine, BOOL* started = nullptr) {
     STARTUPINFOA startup{};
     startup.cb = 68;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process{};
     const BOOL ok = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, 0,
-                                   CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr, folder,
+                                   CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
                                    &startup, &process);
     if (started != nullptr) {
         *started = ok;
@@ -138,49 +138,86 @@ PROCESS_INFORMATION RunCommand(std::string commandLine, const char* folder = nul
     return process;
 }
 
-TEST_F(ProcessTest, VerWritesItsOutputIntoTheRedirectedFile) {
-    sim::SetVerOutput("\r\nWindows [Version 6.3.9600]\r\n");
-    const auto process = RunCommand(
-        "C:\\Windows\\system32\\cmd.exe /c ver > \"C:\\Users\\user\\AppData\\Local\\Temp\\abc\"");
-    ASSERT_NE(process.hProcess, nullptr);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, INFINITE), WAIT_OBJECT_0);
-    EXPECT_TRUE(CloseHandle(process.hProcess));
-    EXPECT_TRUE(CloseHandle(process.hThread));
-    EXPECT_EQ(sim::GetFile("C:\\Users\\user\\AppData\\Local\\Temp\\abc"),
-              "\r\nWindows [Version 6.3.9600]\r\n");
-    ASSERT_EQ(sim::StartedProcesses().size(), 1U);
-    const auto& record = sim::StartedProcesses().front();
-    EXPECT_EQ(record.creationFlags, CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP);
-    EXPECT_EQ(record.startupFlags, STARTF_USESHOWWINDOW);
-    EXPECT_EQ(record.showWindow, SW_HIDE);
-    EXPECT_FALSE(record.inheritHandles);
-}
-
-TEST_F(ProcessTest, RelativeOutputFileLandsInTheCurrentFolder) {
-    const auto process = RunCommand("C:\\Windows\\system32\\cmd.exe /c ver > \"out\"");
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    EXPECT_EQ(sim::GetFile("C:\\Users\\user\\Downloads\\out"),
-              "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n");
+// cmd's output reaches the pipe only as an inherited standard output; a handle list may name only
+// inheritable handles, and the read ends once no write end is left open.
+TEST_F(ProcessTest, VerReachesAPipeOnlyThroughAnInheritedStandardOutput) {
+    const struct {
+        const char* what;
+        bool inheritablePipe;
+        BOOL inheritHandles;
+        bool listsWriteEnd; // else the list names the read end
+        bool starts;
+        const char* output;
+    } cases[] = {
+        {"write end inherited through the list", true, 1, true, true, "Windows 6.3\r\n"},
+        {"no inheritance", true, 0, true, true, ""},
+        {"the list names the read end", true, 1, false, true, ""},
+        {"a listed handle not inheritable", false, 1, true, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Reset();
+        sim::SetVerOutput("Windows 6.3\r\n");
+        SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr,
+                                       c.inheritablePipe ? 1 : 0};
+        HANDLE readEnd = nullptr;
+        HANDLE writeEnd = nullptr;
+        ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &attributes, 0));
+        std::size_t size = 0;
+        EXPECT_FALSE(InitializeProcThreadAttributeList(nullptr, 1, 0, &size));
+        std::vector<void*> list(size);
+        ASSERT_TRUE(InitializeProcThreadAttributeList(list.data(), 1, 0, &size));
+        HANDLE listed[] = {c.listsWriteEnd ? writeEnd : readEnd};
+        ASSERT_TRUE(UpdateProcThreadAttribute(list.data(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                              listed, sizeof listed, nullptr, nullptr));
+        STARTUPINFOEXA startup{};
+        startup.StartupInfo.cb = sizeof startup;
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdOutput = writeEnd;
+        startup.lpAttributeList = list.data();
+        std::string line = "cmd.exe /d /c ver";
+        PROCESS_INFORMATION process{};
+        EXPECT_EQ(CreateProcessA("C:\\Windows\\system32\\cmd.exe", line.data(), nullptr, nullptr,
+                                 c.inheritHandles, EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                                 &startup.StartupInfo, &process) != 0,
+                  c.starts);
+        DeleteProcThreadAttributeList(list.data());
+        EXPECT_TRUE(CloseHandle(writeEnd));
+        std::string output(64, '\0');
+        DWORD got = 0;
+        if (ReadFile(readEnd, output.data(), 64, &got, nullptr)) {
+            output.resize(got);
+            EXPECT_FALSE(ReadFile(readEnd, output.data(), 64, &got, nullptr));
+        } else {
+            output.clear();
+        }
+        EXPECT_EQ(output, c.output);
+        EXPECT_EQ(GetLastError(), ERROR_BROKEN_PIPE);
+        EXPECT_TRUE(CloseHandle(readEnd));
+        if (c.starts) {
+            EXPECT_TRUE(CloseHandle(process.hProcess));
+            EXPECT_TRUE(CloseHandle(process.hThread));
+        }
+        EXPECT_EQ(sim::OpenHandles(), 0);
+    }
 }
 
 TEST_F(ProcessTest, MissingInterpreterCannotStart) {
     sim::SetVerOutput(std::nullopt);
     BOOL started = 1;
-    RunCommand("C:\\Windows\\system32\\cmd.exe /c ver > \"out\"", nullptr, &started);
+    RunCommand("C:\\Windows\\system32\\cmd.exe /d /c ver", &started);
     EXPECT_FALSE(started);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(sim::FileExists("C:\\Users\\user\\Downloads\\out"));
 }
 
 TEST_F(ProcessTest, FaultsMatchTheCommandLineOrEveryCall) {
     sim::FailCallsOn(sim::Call::CreateProcess, "NOTEPAD", ERROR_ACCESS_DENIED);
     sim::FailCallsOn(sim::Call::WaitForSingleObject, "", ERROR_INVALID_HANDLE);
     BOOL started = 1;
-    RunCommand("notepad.exe readme", nullptr, &started);
+    RunCommand("notepad.exe readme", &started);
     EXPECT_FALSE(started);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    const auto process = RunCommand("other.exe", nullptr, &started);
+    const auto process = RunCommand("other.exe", &started);
     ASSERT_TRUE(started);
     EXPECT_EQ(WaitForSingleObject(process.hProcess, INFINITE), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);

@@ -9,6 +9,7 @@
 
 #include "os/os.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,8 +55,17 @@ std::optional<std::string> GetFile(const std::string& winPath);
 bool FileExists(const std::string& winPath); // a file, not a folder
 void MakeFolder(const std::string& winPath); // with its parents
 void RemoveTree(const std::string& winPath);
-// A folder that is a junction (reparse point) to another folder.
+// A folder that is a junction (reparse point) to another folder; made anew over an existing one,
+// as any program of the user may re-point a junction it owns.
 void MakeJunction(const std::string& winPath, const std::string& targetWinPath);
+// A junction to an object-manager directory (such as "\\RPC Control") in which each name is a
+// symbolic link to a file: opened through the junction, a name opens, deletes or replaces the
+// file it links to, while the junction itself opens as no directory at all.
+void MakeObjectDirectoryJunction(const std::string& winPath,
+                                 const std::vector<std::pair<std::string, std::string>>& links);
+// Another process renames a folder; false, with nothing changed, while a handle keeps it in place:
+// a handle to it that does not share deleting, or any handle to something below it.
+bool RenameFolder(const std::string& winPath, const std::string& newWinPath);
 std::vector<std::string> ListFolder(const std::string& winPath); // names, sorted
 
 // Another process holds the file open for reading with this share mode until released; 0 (no
@@ -121,6 +131,11 @@ enum class Call {
     MessageBox,
     ShellExecute,
     DesktopShellExecute,
+    CreatePipe,
+    InitializeProcThreadAttributeList,
+    UpdateProcThreadAttribute,
+    GetFinalPathNameByHandle,
+    GetTokenInformation,
     Count
 };
 // The n-th call (1-based, counted from Reset) of this kind fails with `error` (for calls that
@@ -131,6 +146,9 @@ void FailCall(Call call, int nth, DWORD error);
 // their command line, boxes by caption or text, environment variables by name.
 void FailCallsOn(Call call, const std::string& pathPart, DWORD error);
 int CallCount(Call call);
+// Runs `action` when the n-th call (1-based) of this kind is made, before the call does anything:
+// what another program does at that moment.
+void OnCall(Call call, int nth, std::function<void()> action);
 
 // ---- Call log ----------------------------------------------------------------------------------
 
@@ -193,16 +211,23 @@ int QuitMessagesToOwnThread(); // must stay 0: a WM_QUIT of our own would end th
 // Another process's named mapping, for other names than the host's.
 void AddNamedMapping(const std::string& name);
 
-// What "<ComSpec> /c ver > \"file\"" writes into the file, in the OEM code page; nullopt makes
-// the command interpreter unstartable (CreateProcessA fails).
+// What "cmd.exe /d /c ver" writes to its standard output, in the OEM code page; nullopt makes the
+// command interpreter unstartable (CreateProcessA fails). It reaches a pipe only where the
+// child inherits the pipe's write end as its standard output.
 void SetVerOutput(std::optional<std::string> oemText);
 
 struct ProcessRecord {
+    std::string applicationName;
     std::string commandLine;
     DWORD creationFlags;
     DWORD startupFlags;
     WORD showWindow;
     bool inheritHandles;
+    // What each handle the child inherits is ("pipe write end", "file C:\...", ...): with
+    // inheritHandles, every inheritable handle, or only those of a
+    // PROC_THREAD_ATTRIBUTE_HANDLE_LIST.
+    std::vector<std::string> inherited;
+    bool stdOutputInherited; // STARTF_USESTDHANDLES and hStdOutput among the inherited handles
 };
 const std::vector<ProcessRecord>& StartedProcesses();
 
@@ -229,8 +254,14 @@ struct Version {
     bool extendedQuery = true;    // false: the 156-byte query fails (before NT 4 SP6)
     bool anyQuery = true;         // false: both queries fail
     bool nativeSystemInfo = true; // kernel32 exports GetNativeSystemInfo
+    // kernel32 exports GetFinalPathNameByHandleW and the process-thread attribute lists (Vista on)
+    bool vistaFunctions = true;
 };
+// Also sets the token's elevation type as such a Windows has it: none before Vista, else
+// TokenElevationTypeFull (the updater runs elevated through UAC).
 void SetVersion(const Version& version);
+// The token's elevation type; nullopt: GetTokenInformation knows no TokenElevationType.
+void SetElevationType(std::optional<DWORD> elevationType);
 // The machine's processor architecture (GetNativeSystemInfo); GetSystemInfo of a 32-bit process
 // on a 64-bit machine reports PROCESSOR_ARCHITECTURE_INTEL.
 void SetArchitecture(WORD architecture);

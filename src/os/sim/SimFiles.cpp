@@ -89,6 +89,10 @@ DWORD CreateError(const HostLocation& location, const CreateRequest& request) {
     if (!location.parentExists) {
         return ERROR_PATH_NOT_FOUND;
     }
+    // An object-manager directory is no file-system folder: nothing opens it as one.
+    if (IsObjectDirectory(location.host)) {
+        return ERROR_INVALID_FUNCTION;
+    }
     // The name itself counts, so a symbolic link to nothing exists too.
     if (request.disposition == CREATE_NEW && StatOf(location.host, false)) {
         return ERROR_FILE_EXISTS;
@@ -122,6 +126,48 @@ DWORD CreateError(const HostLocation& location, const CreateRequest& request) {
 bool Truncates(DWORD disposition) {
     return disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
 }
+
+// The Linux path that an open descriptor names now, after any rename.
+std::string DescriptorPath(int fd) {
+    std::error_code error;
+    const auto path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    return error ? std::string() : path.string();
+}
+
+bool IsAtOrBelow(const std::string& host, const std::string& folder) {
+    return host == folder ||
+           (host.size() > folder.size() && host.compare(0, folder.size(), folder) == 0 &&
+            host[folder.size()] == '/');
+}
+
+// Characters up to U+00FF stand for the ANSI bytes of the same value, all others for their UTF-8
+// bytes (see SetOwnModulePathW).
+std::string Narrow(const WCHAR* wide) {
+    std::string name;
+    for (const WCHAR* c = wide; *c != 0; ++c) {
+        const char32_t code = *c;
+        if (code <= 0xFF) {
+            name += static_cast<char>(code);
+        } else if (code < 0x800) {
+            name += static_cast<char>(0xC0 | (code >> 6));
+            name += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            name += static_cast<char>(0xE0 | (code >> 12));
+            name += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            name += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return name;
+}
+
+// The text of a wide name as the A functions take it; null for null.
+struct NarrowName {
+    explicit NarrowName(const WCHAR* wide)
+        : text(wide != nullptr ? Narrow(wide) : ""), null(wide == nullptr) {}
+    const char* get() const { return null ? nullptr : text.c_str(); }
+    std::string text;
+    bool null;
+};
 
 void RemoveWithoutCheck(const std::string& host) {
     std::error_code ignored;
@@ -197,9 +243,60 @@ void RemoveTree(const std::string& winPath) {
     RemoveWithoutCheck(HostOf(winPath));
 }
 
-void MakeJunction(const std::string& winPath, const std::string& targetWinPath) {
+namespace {
+
+void PointJunction(const std::string& winPath, const std::string& targetHost) {
     MakeFolder(MustParse(winPath).Parent().Text());
-    std::filesystem::create_directory_symlink(HostOf(targetWinPath), HostOf(winPath));
+    const std::string host = HostOf(winPath);
+    const auto info = StatOf(host, false);
+    if (info && S_ISLNK(info->st_mode)) {
+        std::filesystem::remove(host);
+    }
+    std::filesystem::create_directory_symlink(targetHost, host);
+}
+
+} // namespace
+
+void MakeJunction(const std::string& winPath, const std::string& targetWinPath) {
+    PointJunction(winPath, HostOf(targetWinPath));
+}
+
+// The object directory is a Linux folder outside every drive, holding one Linux symbolic link
+// per name; the file calls treat it as the object manager would (see Locate).
+void MakeObjectDirectoryJunction(const std::string& winPath,
+                                 const std::vector<std::pair<std::string, std::string>>& links) {
+    World& world = TheWorld();
+    const std::string folder =
+        DiskRoot() + "/object-directory-" + std::to_string(world.objectDirectories.size() + 1);
+    std::filesystem::create_directory(folder);
+    for (const auto& [name, target] : links) {
+        std::filesystem::create_symlink(HostOf(target), folder + '/' + name);
+    }
+    world.objectDirectories.insert(RealPath(folder));
+    PointJunction(winPath, folder);
+}
+
+bool RenameFolder(const std::string& winPath, const std::string& newWinPath) {
+    const std::string host = HostOf(winPath);
+    const auto info = StatOf(host, false);
+    if (!info) {
+        return false;
+    }
+    if (!S_ISLNK(info->st_mode)) { // a junction's own name is kept in place by nothing
+        const std::string folder = RealPath(host);
+        for (const auto& [handle, object] : TheWorld().objects) {
+            const auto* open = std::get_if<OpenFile>(&object);
+            if (open == nullptr) {
+                continue;
+            }
+            const std::string opened = DescriptorPath(open->fd);
+            if ((opened == folder && (open->share & FILE_SHARE_DELETE) == 0) ||
+                (opened != folder && IsAtOrBelow(opened, folder))) {
+                return false;
+            }
+        }
+    }
+    return std::rename(host.c_str(), HostOf(newWinPath).c_str()) == 0;
 }
 
 std::vector<std::string> ListFolder(const std::string& winPath) {
@@ -272,10 +369,10 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, v
     if (Faulted(Call::CreateFile, {PathText(fileName)}, error)) {
         return Fail(error, INVALID_HANDLE_VALUE);
     }
-    if (fileName != nullptr && std::strpbrk(fileName, "?*") != nullptr) {
+    const auto path = ParseWinPath(fileName);
+    if (path && path->Text().find_first_of("?*") != std::string::npos) {
         return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
     }
-    const auto path = ParseWinPath(fileName);
     if (!path) {
         return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     }
@@ -309,27 +406,38 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, v
     return handle;
 }
 
-// Characters up to U+00FF stand for the ANSI bytes of the same value, all others for their UTF-8
-// bytes (see SetOwnModulePathW).
 HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode, void* security,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
-    std::string name;
-    for (const WCHAR* c = fileName; c != nullptr && *c != 0; ++c) {
-        const char32_t code = *c;
-        if (code <= 0xFF) {
-            name += static_cast<char>(code);
-        } else if (code < 0x800) {
-            name += static_cast<char>(0xC0 | (code >> 6));
-            name += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            name += static_cast<char>(0xE0 | (code >> 12));
-            name += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            name += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return CreateFileA(fileName != nullptr ? name.c_str() : nullptr, desiredAccess, shareMode,
-                       security, creationDisposition, flagsAndAttributes, templateFile);
+    const NarrowName name(fileName);
+    return CreateFileA(name.get(), desiredAccess, shareMode, security, creationDisposition,
+                       flagsAndAttributes, templateFile);
 }
+
+namespace {
+
+// A read of an empty pipe waits for its writers; where the only writer left is this process
+// itself, a real program would wait for ever, so the simulation stops the test there.
+BOOL ReadPipe(const PipeEnd& end, void* buffer, DWORD bytesToRead, DWORD* bytesRead) {
+    Pipe& pipe = TheWorld().pipes.at(end.pipe);
+    if (end.write || bytesRead == nullptr || (buffer == nullptr && bytesToRead != 0)) {
+        return Fail(end.write ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER, 0);
+    }
+    if (pipe.bytes.empty()) {
+        if (pipe.writeEnds > 0) {
+            std::fprintf(stderr, "simulated Windows: ReadFile on a pipe whose write end this "
+                                 "process still holds would wait for ever\n");
+            std::abort();
+        }
+        return Fail(ERROR_BROKEN_PIPE, 0);
+    }
+    const std::size_t count = std::min<std::size_t>(bytesToRead, pipe.bytes.size());
+    std::memcpy(buffer, pipe.bytes.data(), count);
+    pipe.bytes.erase(0, count);
+    *bytesRead = static_cast<DWORD>(count);
+    return 1;
+}
+
+} // namespace
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
               void* /*overlapped*/) {
@@ -338,6 +446,9 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
     DWORD error = 0;
     if (Faulted(Call::ReadFile, {open != nullptr ? open->winPath : ""}, error)) {
         return Fail(error, 0);
+    }
+    if (const PipeEnd* end = ObjectAs<PipeEnd>(file)) {
+        return ReadPipe(*end, buffer, bytesToRead, bytesRead);
     }
     if (open == nullptr) {
         return Fail(ERROR_INVALID_HANDLE, 0);
@@ -466,9 +577,11 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
     return 1;
 }
 
-BOOL DeleteFileA(const char* fileName) {
+namespace {
+
+BOOL DeleteNamedFile(const char* function, const char* fileName) {
     CatchUpHost();
-    LogCall("DeleteFileA", PathText(fileName));
+    LogCall(function, PathText(fileName));
     DWORD error = 0;
     if (Faulted(Call::DeleteFile, {PathText(fileName)}, error)) {
         return Fail(error, 0);
@@ -499,9 +612,10 @@ BOOL DeleteFileA(const char* fileName) {
     return unlink(location.host.c_str()) == 0 ? 1 : Fail(ERROR_ACCESS_DENIED, 0);
 }
 
-BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags) {
+BOOL MoveNamedFile(const char* function, const char* existingFileName, const char* newFileName,
+                   DWORD flags) {
     CatchUpHost();
-    LogCall("MoveFileExA", PathText(existingFileName) + " -> " + PathText(newFileName));
+    LogCall(function, PathText(existingFileName) + " -> " + PathText(newFileName));
     DWORD error = 0;
     if (Faulted(Call::MoveFileEx, {PathText(existingFileName), PathText(newFileName)}, error)) {
         return Fail(error, 0);
@@ -546,6 +660,83 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
     return std::rename(source.host.c_str(), destination.c_str()) == 0
                ? 1
                : Fail(ERROR_ACCESS_DENIED, 0);
+}
+
+} // namespace
+
+BOOL DeleteFileA(const char* fileName) {
+    return DeleteNamedFile("DeleteFileA", fileName);
+}
+
+BOOL DeleteFileW(const WCHAR* fileName) {
+    return DeleteNamedFile("DeleteFileW", NarrowName(fileName).get());
+}
+
+BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags) {
+    return MoveNamedFile("MoveFileExA", existingFileName, newFileName, flags);
+}
+
+BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD flags) {
+    return MoveNamedFile("MoveFileExW", NarrowName(existingFileName).get(),
+                         NarrowName(newFileName).get(), flags);
+}
+
+// The Linux path of the descriptor, back as the drive path it lies under: links resolved, names
+// in their stored spelling, as Windows gives the final path.
+DWORD GetFinalPathNameByHandleW(HANDLE file, WCHAR* path, DWORD size, DWORD flags) {
+    const OpenFile* open = ObjectAs<OpenFile>(file);
+    LogCall("GetFinalPathNameByHandleW", open != nullptr ? open->winPath : "");
+    DWORD error = 0;
+    if (Faulted(Call::GetFinalPathNameByHandle, {open != nullptr ? open->winPath : ""}, error)) {
+        return Fail(error, DWORD{0});
+    }
+    if (!TheWorld().version.vistaFunctions) {
+        return Fail(ERROR_PROC_NOT_FOUND, DWORD{0});
+    }
+    if (open == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE, DWORD{0});
+    }
+    if (flags != VOLUME_NAME_DOS || (path == nullptr && size != 0)) {
+        return Fail(ERROR_INVALID_PARAMETER, DWORD{0});
+    }
+    const std::string root = RealPath(DiskRoot()) + '/';
+    const std::string real = DescriptorPath(open->fd);
+    if (real.size() < root.size() + 1 || real.compare(0, root.size(), root) != 0) {
+        return Fail(ERROR_PATH_NOT_FOUND, DWORD{0});
+    }
+    std::string text = std::string("\\\\?\\") + real[root.size()] + ':';
+    const std::string rest = real.substr(root.size() + 1);
+    text += rest.empty() ? "\\" : rest;
+    std::replace(text.begin(), text.end(), '/', '\\');
+    if (size <= text.size()) {
+        return static_cast<DWORD>(text.size() + 1);
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        path[i] = static_cast<WCHAR>(static_cast<unsigned char>(text[i]));
+    }
+    path[text.size()] = 0;
+    return static_cast<DWORD>(text.size());
+}
+
+// The ANSI code page of this machine maps each byte to the character of the same value, as the
+// wide names of CreateFileW here expect.
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length, WCHAR* wide,
+                        int wideLength) {
+    LogCall("MultiByteToWideChar");
+    if (codePage != CP_ACP || flags != 0 || text == nullptr || wideLength < 0) {
+        return Fail(ERROR_INVALID_PARAMETER, 0);
+    }
+    const std::size_t count = length < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
+    if (wideLength == 0) {
+        return static_cast<int>(count);
+    }
+    if (wide == nullptr || static_cast<std::size_t>(wideLength) < count) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        wide[i] = static_cast<WCHAR>(static_cast<unsigned char>(text[i]));
+    }
+    return static_cast<int>(count);
 }
 
 DWORD GetFileAttributesA(const char* fileName) {
@@ -620,6 +811,10 @@ BOOL CloseHandle(HANDLE object) {
     if (const auto* mapping = std::get_if<MappingRef>(&found->second)) {
         CloseMappingHandle(mapping->key);
     }
+    if (const auto* end = std::get_if<PipeEnd>(&found->second)) {
+        ClosePipeEnd(*end);
+    }
+    world.inheritable.erase(found->first);
     world.objects.erase(found);
     return 1;
 }

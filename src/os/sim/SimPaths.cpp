@@ -1,7 +1,9 @@
 // Path parsing, NTFS-like case-insensitive lookup on the Linux disk, and share-mode checks.
 #include "os/sim/SimPaths.h"
 
+#include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 
 namespace os::sim::detail {
 namespace {
@@ -80,7 +82,11 @@ std::optional<WinPath> ParseWinPath(const char* path) {
     if (path == nullptr || *path == '\0') {
         return std::nullopt;
     }
-    const std::string_view text(path);
+    std::string_view text(path);
+    // "\\?\C:\..." names the same file as "C:\..."; "\\?\UNC\..." a network one.
+    if (text.size() > 6 && text.substr(0, 4) == "\\\\?\\" && text[5] == ':') {
+        text.remove_prefix(4);
+    }
     const auto current = [] {
         const std::string& folder = TheWorld().currentDirectory;
         return WinPath{folder[0], SplitPath(folder.substr(2))};
@@ -106,6 +112,40 @@ std::optional<WinPath> ParseWinPath(const char* path) {
     return result;
 }
 
+std::string RealPath(const std::string& host) {
+    char* real = realpath(host.c_str(), nullptr);
+    if (real == nullptr) {
+        return "";
+    }
+    std::string text = real;
+    std::free(real);
+    return text;
+}
+
+bool IsObjectDirectory(const std::string& host) {
+    const auto& directories = TheWorld().objectDirectories;
+    return !directories.empty() && directories.count(RealPath(host)) != 0;
+}
+
+namespace {
+
+// A name in an object-manager directory is a symbolic link that every call follows, a delete or
+// rename included; a name without one names nothing that could be created.
+HostLocation ThroughObjectDirectory(const HostLocation& location) {
+    const auto slash = location.host.rfind('/');
+    if (!location.parentExists || !IsObjectDirectory(location.host.substr(0, slash))) {
+        return location;
+    }
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::read_symlink(location.host, error);
+    if (error) {
+        return HostLocation{location.host, false};
+    }
+    return HostLocation{target.string(), IsFolder(target.parent_path().string())};
+}
+
+} // namespace
+
 HostLocation Locate(const WinPath& path) {
     HostLocation location{DiskRoot() + '/' + path.drive, true};
     for (std::size_t i = 0; i < path.parts.size(); ++i) {
@@ -113,7 +153,7 @@ HostLocation Locate(const WinPath& path) {
         location.host += '/' + (location.parentExists ? StoredName(location.host, path.parts[i])
                                                       : path.parts[i]);
     }
-    return location;
+    return ThroughObjectDirectory(location);
 }
 
 std::optional<struct stat> StatOf(const std::string& host, bool followLinks) {

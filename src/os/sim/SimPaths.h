@@ -25,6 +25,10 @@ struct HostLocation {
     bool parentExists;
 };
 HostLocation Locate(const WinPath& path);
+// The Linux path with every link resolved; empty when nothing is there.
+std::string RealPath(const std::string& host);
+// Whether the Linux folder (through any links) stands for an object-manager directory.
+bool IsObjectDirectory(const std::string& host);
 
 std::optional<struct stat> StatOf(const std::string& host, bool followLinks = true);
 FILETIME FileTimeOf(const struct timespec& time);

@@ -2,6 +2,8 @@
 // started processes and the command interpreter, message boxes, the virtual clock.
 #include "os/sim/SimPaths.h"
 
+#include <algorithm>
+
 namespace os::sim {
 namespace detail {
 namespace {
@@ -10,7 +12,6 @@ constexpr const char* kHostMapping = "zelm_memfile";
 constexpr const char* kHostWindowClass = "TZelmMainForm";
 constexpr const char* kHostWindowTitle = "Zelm";
 constexpr const char* kHostBank = "zorv.3bs";
-constexpr DWORD ERROR_INVALID_FUNCTION = 1;
 const HWND kHostWindow = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x000A0132));
 
 bool HostWindowShown() {
@@ -46,13 +47,6 @@ std::string Trim(std::string_view text) {
                                            : std::string(text.substr(first, last - first + 1));
 }
 
-std::string Unquote(const std::string& text) {
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
-        return text.substr(1, text.size() - 2);
-    }
-    return text;
-}
-
 // A command line as the program it starts (its first word, quoted or not) and the rest.
 struct CommandLine {
     std::string program;
@@ -85,40 +79,56 @@ bool IsInterpreter(const std::string& program) {
            (lower.size() > 8 && lower.compare(lower.size() - 8, 8, "\\cmd.exe") == 0);
 }
 
-// "[/d ]/c ver > "file"": the file that "ver" is redirected into, if that is the command.
-std::optional<std::string> VerTarget(const std::string& arguments) {
+// "[/d ]/c ver": whether that is the command the interpreter runs.
+bool RunsVer(const std::string& arguments) {
     std::string args = Trim(arguments);
     if (args.size() >= 3 && EqualNoCase(args.substr(0, 3), "/d ")) {
         args = Trim(args.substr(3));
     }
-    if (args.size() < 3 || !EqualNoCase(args.substr(0, 3), "/c ")) {
-        return std::nullopt;
-    }
-    const std::string command = args.substr(3);
-    const auto redirect = command.find('>');
-    if (redirect == std::string::npos || !EqualNoCase(Trim(command.substr(0, redirect)), "ver")) {
-        return std::nullopt;
-    }
-    return Unquote(Trim(command.substr(redirect + 1)));
+    return args.size() >= 3 && EqualNoCase(args.substr(0, 3), "/c ") &&
+           EqualNoCase(Trim(args.substr(3)), "ver");
 }
 
-std::string InFolder(const std::string& file, const char* folder) {
-    const bool relative =
-        !file.empty() && file[0] != '\\' && file[0] != '/' && !(file.size() >= 2 && file[1] == ':');
-    if (!relative || folder == nullptr || *folder == '\0') {
-        return file;
+std::string HandleKind(HANDLE handle) {
+    if (const auto* end = ObjectAs<PipeEnd>(handle)) {
+        return end->write ? "pipe write end" : "pipe read end";
     }
-    const std::string base = folder;
-    return base.back() == '\\' ? base + file : base + '\\' + file;
+    if (const auto* file = ObjectAs<OpenFile>(handle)) {
+        return "file " + file->winPath;
+    }
+    return "handle";
 }
 
-// What the command interpreter does with "ver": its output lands in the named file.
-void RunVer(const std::string& file, const char* currentDirectory) {
-    const auto path = ParseWinPath(InFolder(file, currentDirectory).c_str());
-    if (!path || !Locate(*path).parentExists) {
-        return; // the interpreter reports the bad path on its console, which nobody reads
+// The handles a child inherits: none without inheritHandles; else those of the handle list,
+// each of which must be inheritable, or without a list every inheritable handle.
+std::optional<std::vector<HANDLE>> InheritedHandles(BOOL inheritHandles, DWORD creationFlags,
+                                                    const STARTUPINFOA* startupInfo) {
+    const World& world = TheWorld();
+    std::vector<HANDLE> inherited;
+    if (inheritHandles == 0) {
+        return inherited;
     }
-    WriteFileContents(path->Text(), TheWorld().verOutput.value_or(""));
+    const void* list = (creationFlags & EXTENDED_STARTUPINFO_PRESENT) != 0 && startupInfo != nullptr
+                           ? reinterpret_cast<const STARTUPINFOEXA*>(startupInfo)->lpAttributeList
+                           : nullptr;
+    if (list == nullptr) {
+        for (const std::uintptr_t handle : world.inheritable) {
+            inherited.push_back(reinterpret_cast<HANDLE>(handle));
+        }
+        return inherited;
+    }
+    const auto found = world.attributeLists.find(list);
+    if (found == world.attributeLists.end()) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < found->second.count; ++i) {
+        const HANDLE handle = found->second.handles[i];
+        if (world.inheritable.count(reinterpret_cast<std::uintptr_t>(handle)) == 0) {
+            return std::nullopt;
+        }
+        inherited.push_back(handle);
+    }
+    return inherited;
 }
 
 int DefaultAnswer(UINT type) {
@@ -165,6 +175,21 @@ void CatchUpHost() {
         host.holdId.reset();
     }
     host.ended = true;
+}
+
+void ClosePipeEnd(const PipeEnd& end) {
+    World& world = TheWorld();
+    if (end.write) {
+        --world.pipes.at(end.pipe).writeEnds;
+    }
+    int handles = 0;
+    for (const auto& [value, object] : world.objects) {
+        const auto* other = std::get_if<PipeEnd>(&object);
+        handles += other != nullptr && other->pipe == end.pipe ? 1 : 0;
+    }
+    if (handles <= 1) { // the one being closed
+        world.pipes.erase(end.pipe);
+    }
 }
 
 void CloseMappingHandle(const std::string& key) {
@@ -309,8 +334,8 @@ BOOL QueryPerformanceCounter(LONGLONG* count) {
 
 BOOL CreateProcessA(const char* applicationName, char* commandLine, void* /*processAttributes*/,
                     void* /*threadAttributes*/, BOOL inheritHandles, DWORD creationFlags,
-                    void* /*environment*/, const char* currentDirectory, STARTUPINFOA* startupInfo,
-                    PROCESS_INFORMATION* processInformation) {
+                    void* /*environment*/, const char* /*currentDirectory*/,
+                    STARTUPINFOA* startupInfo, PROCESS_INFORMATION* processInformation) {
     const std::string line = commandLine != nullptr ? commandLine : TextOf(applicationName);
     LogCall("CreateProcessA", line);
     DWORD error = 0;
@@ -318,28 +343,124 @@ BOOL CreateProcessA(const char* applicationName, char* commandLine, void* /*proc
         SetError(error);
         return 0;
     }
-    if (line.empty() || processInformation == nullptr) {
+    const auto inherited = InheritedHandles(inheritHandles, creationFlags, startupInfo);
+    if (line.empty() || processInformation == nullptr || !inherited) {
         SetError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     World& world = TheWorld();
     const CommandLine command = SplitCommandLine(line);
-    const bool interpreter = IsInterpreter(command.program);
+    const bool interpreter =
+        IsInterpreter(applicationName != nullptr ? applicationName : command.program);
     if (interpreter && !world.verOutput) {
         SetError(ERROR_FILE_NOT_FOUND);
         return 0;
     }
-    if (const auto target = VerTarget(command.arguments); interpreter && target) {
-        RunVer(*target, currentDirectory);
+    const bool stdHandles =
+        startupInfo != nullptr && (startupInfo->dwFlags & STARTF_USESTDHANDLES) != 0;
+    const bool stdOutputInherited =
+        stdHandles && std::find(inherited->begin(), inherited->end(), startupInfo->hStdOutput) !=
+                          inherited->end();
+    // The child has ended by the time anyone looks: what it wrote is in the pipe, and its own
+    // copy of the write end is closed.
+    if (interpreter && RunsVer(command.arguments) && stdOutputInherited) {
+        if (const auto* end = ObjectAs<PipeEnd>(startupInfo->hStdOutput); end && end->write) {
+            world.pipes.at(end->pipe).bytes += *world.verOutput;
+        }
     }
-    world.processes.push_back(ProcessRecord{
-        line, creationFlags, startupInfo != nullptr ? startupInfo->dwFlags : 0,
-        startupInfo != nullptr ? startupInfo->wShowWindow : WORD{0}, inheritHandles != 0});
+    std::vector<std::string> kinds;
+    for (const HANDLE handle : *inherited) {
+        kinds.push_back(HandleKind(handle));
+    }
+    world.processes.push_back(
+        ProcessRecord{TextOf(applicationName), line, creationFlags,
+                      startupInfo != nullptr ? startupInfo->dwFlags : 0,
+                      startupInfo != nullptr ? startupInfo->wShowWindow : WORD{0},
+                      inheritHandles != 0, std::move(kinds), stdOutputInherited});
     processInformation->hProcess = AddObject(Waitable{line});
     processInformation->hThread = AddObject(Waitable{line});
     processInformation->dwProcessId = world.nextProcessId++;
     processInformation->dwThreadId = world.nextProcessId++;
     return 1;
+}
+
+BOOL CreatePipe(HANDLE* readPipe, HANDLE* writePipe, SECURITY_ATTRIBUTES* attributes,
+                DWORD /*size*/) {
+    LogCall("CreatePipe");
+    DWORD error = 0;
+    if (Faulted(Call::CreatePipe, {}, error)) {
+        SetError(error);
+        return 0;
+    }
+    if (readPipe == nullptr || writePipe == nullptr) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    World& world = TheWorld();
+    const int pipe = world.nextPipe++;
+    world.pipes[pipe].writeEnds = 1;
+    *readPipe = AddObject(PipeEnd{pipe, false});
+    *writePipe = AddObject(PipeEnd{pipe, true});
+    if (attributes != nullptr && attributes->bInheritHandle != 0) {
+        world.inheritable.insert(reinterpret_cast<std::uintptr_t>(*readPipe));
+        world.inheritable.insert(reinterpret_cast<std::uintptr_t>(*writePipe));
+    }
+    return 1;
+}
+
+BOOL InitializeProcThreadAttributeList(void* list, DWORD count, DWORD flags, std::size_t* size) {
+    LogCall("InitializeProcThreadAttributeList");
+    DWORD error = 0;
+    if (Faulted(Call::InitializeProcThreadAttributeList, {}, error)) {
+        SetError(error);
+        return 0;
+    }
+    World& world = TheWorld();
+    if (!world.version.vistaFunctions) {
+        SetError(ERROR_PROC_NOT_FOUND);
+        return 0;
+    }
+    if (size == nullptr || count == 0 || flags != 0) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    constexpr std::size_t kListSize = 48; // what Windows asks for one attribute, give or take
+    if (list == nullptr || *size < kListSize) {
+        *size = kListSize;
+        SetError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    world.attributeLists[list] = HandleList{};
+    return 1;
+}
+
+BOOL UpdateProcThreadAttribute(void* list, DWORD flags, std::uintptr_t attribute, void* value,
+                               std::size_t size, void* previousValue, std::size_t* returnSize) {
+    LogCall("UpdateProcThreadAttribute");
+    DWORD error = 0;
+    if (Faulted(Call::UpdateProcThreadAttribute, {}, error)) {
+        SetError(error);
+        return 0;
+    }
+    World& world = TheWorld();
+    if (!world.version.vistaFunctions) {
+        SetError(ERROR_PROC_NOT_FOUND);
+        return 0;
+    }
+    const auto found = world.attributeLists.find(list);
+    if (found == world.attributeLists.end() || flags != 0 ||
+        attribute != PROC_THREAD_ATTRIBUTE_HANDLE_LIST || value == nullptr || size == 0 ||
+        size % sizeof(HANDLE) != 0 || previousValue != nullptr || returnSize != nullptr) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    found->second = HandleList{static_cast<const HANDLE*>(value), size / sizeof(HANDLE)};
+    return 1;
+}
+
+void DeleteProcThreadAttributeList(void* list) {
+    LogCall("DeleteProcThreadAttributeList");
+    TheWorld().attributeLists.erase(list);
 }
 
 DWORD WaitForSingleObject(HANDLE object, DWORD /*milliseconds*/) {

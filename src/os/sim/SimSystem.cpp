@@ -125,7 +125,14 @@ using namespace detail;
 // ---- Test API ----------------------------------------------------------------------------------
 
 void SetVersion(const Version& version) {
-    TheWorld().version = version;
+    World& world = TheWorld();
+    world.version = version;
+    const bool uac = version.platform == VER_PLATFORM_WIN32_NT && version.major >= 6;
+    world.elevationType = uac ? std::optional<DWORD>(TokenElevationTypeFull) : std::nullopt;
+}
+
+void SetElevationType(std::optional<DWORD> elevationType) {
+    TheWorld().elevationType = elevationType;
 }
 
 void SetArchitecture(WORD architecture) {
@@ -288,6 +295,22 @@ int GetSystemMetrics(int index) {
 BOOL IsAdministrator() {
     LogCall("CheckTokenMembership", "Administrators");
     return TheWorld().admin ? 1 : 0;
+}
+
+BOOL GetProcessElevationType(DWORD* elevationType) {
+    LogCall("GetTokenInformation", "TokenElevationType");
+    DWORD error = 0;
+    if (Faulted(Call::GetTokenInformation, {}, error)) {
+        SetError(error);
+        return 0;
+    }
+    const World& world = TheWorld();
+    if (!world.elevationType) { // before Vista the class is unknown
+        SetError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    *elevationType = *world.elevationType;
+    return 1;
 }
 
 BOOL OemToCharBuffA(const char* source, char* destination, DWORD length) {

@@ -146,6 +146,13 @@ bool Faulted(Call call, const std::vector<std::string>& paths, DWORD& error) {
     World& world = TheWorld();
     const auto index = static_cast<std::size_t>(call);
     const int count = ++world.callCounts[index];
+    // A copy: the action may hook further calls.
+    const std::vector<CallHook> hooks = world.hooks[index];
+    for (const CallHook& hook : hooks) {
+        if (hook.nth == count) {
+            hook.action();
+        }
+    }
     for (const NthFault& fault : world.nthFaults[index]) {
         if (fault.nth == count) {
             error = fault.error;
@@ -196,6 +203,10 @@ void FailCallsOn(Call call, const std::string& pathPart, DWORD error) {
         PathFault{Lower(pathPart), error});
 }
 
+void OnCall(Call call, int nth, std::function<void()> action) {
+    TheWorld().hooks[static_cast<std::size_t>(call)].push_back(CallHook{nth, std::move(action)});
+}
+
 int CallCount(Call call) {
     return TheWorld().callCounts[static_cast<std::size_t>(call)];
 }
@@ -215,8 +226,10 @@ int FirstCall(const std::string& function, const std::string& subjectPart) {
     return -1;
 }
 
+// An attribute list not deleted is memory of the system's that leaks like a handle.
 int OpenHandles() {
-    return static_cast<int>(TheWorld().objects.size());
+    const World& world = TheWorld();
+    return static_cast<int>(world.objects.size() + world.attributeLists.size());
 }
 
 int OpenKeys() {

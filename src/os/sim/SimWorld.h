@@ -7,9 +7,11 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -83,7 +85,23 @@ struct Waitable {            // an ended process or thread
     std::string commandLine; // for faults matched by path
 };
 
-using KernelObject = std::variant<OpenFile, FindSearch, MappingRef, Waitable>;
+struct PipeEnd {
+    int pipe; // key of World::pipes
+    bool write;
+};
+
+// As UpdateProcThreadAttribute keeps it: the caller's array, read when the process starts.
+struct HandleList {
+    const HANDLE* handles = nullptr;
+    std::size_t count = 0;
+};
+
+struct Pipe {
+    std::string bytes; // written and not yet read
+    int writeEnds = 0; // handles of the write end still open, in any process
+};
+
+using KernelObject = std::variant<OpenFile, FindSearch, MappingRef, Waitable, PipeEnd>;
 
 struct Hold { // a file held open by another process
     int fd;
@@ -113,6 +131,10 @@ struct PathFault {
 struct NthFault {
     int nth;
     DWORD error;
+};
+struct CallHook {
+    int nth;
+    std::function<void()> action;
 };
 
 struct HostState {
@@ -152,6 +174,11 @@ struct World {
 
     // Kernel objects (everything but keys) and files held by other processes.
     std::map<std::uintptr_t, KernelObject> objects;
+    std::set<std::uintptr_t> inheritable; // handles made with bInheritHandle
+    std::map<int, Pipe> pipes;
+    int nextPipe = 1;
+    std::map<const void*, HandleList> attributeLists; // initialized, with their handle lists
+    std::set<std::string> objectDirectories; // Linux folders that stand for object directories
     std::uintptr_t nextHandle = 0x1000;
     std::map<int, Hold> holds;
     int nextHold = 1;
@@ -164,6 +191,7 @@ struct World {
     std::array<int, static_cast<std::size_t>(Call::Count)> callCounts{};
     std::array<std::vector<NthFault>, static_cast<std::size_t>(Call::Count)> nthFaults;
     std::array<std::vector<PathFault>, static_cast<std::size_t>(Call::Count)> pathFaults;
+    std::array<std::vector<CallHook>, static_cast<std::size_t>(Call::Count)> hooks;
     std::vector<LoggedCall> log;
 
     // Boxes and time.
@@ -190,6 +218,7 @@ struct World {
     std::map<int, int> metrics;
     LCID userLocale = 0x0409;
     bool admin = true;
+    std::optional<DWORD> elevationType = TokenElevationTypeFull;
     std::map<std::string, EnvVar> environment; // by lower-case name
     std::optional<std::string> commandLine;
     std::string commandLineText; // the buffer GetCommandLineA hands out
@@ -231,7 +260,9 @@ void CatchUpHost();
 // Opens and holds a file for another process; nullopt when the file does not exist.
 std::optional<int> HoldFileFor(const std::string& winPath, DWORD shareMode);
 void CloseMappingHandle(const std::string& key);
-// Writes what "ver" prints into a file of the simulated disk.
+// A pipe goes when the last handle to either of its ends does.
+void ClosePipeEnd(const PipeEnd& end);
+// Writes bytes into a file of the simulated disk, as the test fixture does.
 void WriteFileContents(const std::string& winPath, const std::string& bytes);
 
 } // namespace os::sim::detail

@@ -15,6 +15,7 @@
     X(INVALID_FILE_ATTRIBUTES)                                                                     \
     X(INFINITE)                                                                                    \
     X(ERROR_SUCCESS)                                                                               \
+    X(ERROR_INVALID_FUNCTION)                                                                      \
     X(NO_ERROR)                                                                                    \
     X(ERROR_FILE_NOT_FOUND)                                                                        \
     X(ERROR_PATH_NOT_FOUND)                                                                        \
@@ -28,6 +29,7 @@
     X(ERROR_HANDLE_EOF)                                                                            \
     X(ERROR_FILE_EXISTS)                                                                           \
     X(ERROR_INVALID_PARAMETER)                                                                     \
+    X(ERROR_BROKEN_PIPE)                                                                           \
     X(ERROR_DISK_FULL)                                                                             \
     X(ERROR_INSUFFICIENT_BUFFER)                                                                   \
     X(ERROR_INVALID_NAME)                                                                          \
@@ -61,6 +63,7 @@
     X(REG_QWORD)                                                                                   \
     X(GENERIC_READ)                                                                                \
     X(GENERIC_WRITE)                                                                               \
+    X(FILE_LIST_DIRECTORY)                                                                         \
     X(FILE_READ_ATTRIBUTES)                                                                        \
     X(FILE_SHARE_READ)                                                                             \
     X(FILE_SHARE_WRITE)                                                                            \
@@ -88,6 +91,11 @@
     X(CREATE_NEW_CONSOLE)                                                                          \
     X(CREATE_NEW_PROCESS_GROUP)                                                                    \
     X(STARTF_USESHOWWINDOW)                                                                        \
+    X(STARTF_USESTDHANDLES)                                                                        \
+    X(CP_ACP)                                                                                      \
+    X(TokenElevationTypeDefault)                                                                   \
+    X(TokenElevationTypeFull)                                                                      \
+    X(TokenElevationTypeLimited)                                                                   \
     X(WAIT_OBJECT_0)                                                                               \
     X(WAIT_TIMEOUT)                                                                                \
     X(WAIT_FAILED)                                                                                 \
@@ -190,6 +198,12 @@ ZELM_SAME_FIELD(STARTUPINFOA, dwFlags)
 ZELM_SAME_FIELD(STARTUPINFOA, wShowWindow)
 ZELM_SAME_FIELD(STARTUPINFOA, lpReserved2)
 ZELM_SAME_FIELD(STARTUPINFOA, hStdError)
+
+static_assert(sizeof(os::SECURITY_ATTRIBUTES) == sizeof(::SECURITY_ATTRIBUTES));
+ZELM_SAME_FIELD(SECURITY_ATTRIBUTES, bInheritHandle)
+
+// STARTUPINFOEXA (Vista) is not in the headers for Windows 2000: its documented layout.
+static_assert(offsetof(os::STARTUPINFOEXA, lpAttributeList) == sizeof(::STARTUPINFOA));
 
 static_assert(sizeof(os::PROCESS_INFORMATION) == sizeof(::PROCESS_INFORMATION));
 ZELM_SAME_FIELD(PROCESS_INFORMATION, hThread)
@@ -526,6 +540,29 @@ BOOL SetCurrentDirectoryA(const char* path) {
     return ::SetCurrentDirectoryA(path);
 }
 
+BOOL DeleteFileW(const WCHAR* fileName) {
+    return ::DeleteFileW(fileName);
+}
+
+BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD flags) {
+    return ::MoveFileExW(existingFileName, newFileName, flags);
+}
+
+DWORD GetFinalPathNameByHandleW(HANDLE file, WCHAR* path, DWORD size, DWORD flags) {
+    using GetFinalPathFn = ::DWORD(WINAPI*)(::HANDLE, ::WCHAR*, ::DWORD, ::DWORD);
+    const auto getFinalPath = os::Kernel32Function<GetFinalPathFn>("GetFinalPathNameByHandleW");
+    if (getFinalPath == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return 0;
+    }
+    return getFinalPath(file, path, size, flags);
+}
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length, WCHAR* wide,
+                        int wideLength) {
+    return ::MultiByteToWideChar(codePage, flags, text, length, wide, wideLength);
+}
+
 // ---- The own module and its resources
 // ------------------------------------------------------------
 
@@ -615,6 +652,43 @@ BOOL CreateProcessA(const char* applicationName, char* commandLine, void* proces
 
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     return ::WaitForSingleObject(object, milliseconds);
+}
+
+BOOL CreatePipe(HANDLE* readPipe, HANDLE* writePipe, SECURITY_ATTRIBUTES* attributes, DWORD size) {
+    return ::CreatePipe(readPipe, writePipe, reinterpret_cast<::SECURITY_ATTRIBUTES*>(attributes),
+                        size);
+}
+
+// The attribute-list functions came with Vista. Declared with the standard types of the same
+// width as SIZE_T and DWORD_PTR, which is what they are on both processors.
+BOOL InitializeProcThreadAttributeList(void* list, DWORD count, DWORD flags, std::size_t* size) {
+    using InitializeFn = ::BOOL(WINAPI*)(void*, ::DWORD, ::DWORD, std::size_t*);
+    const auto initialize = os::Kernel32Function<InitializeFn>("InitializeProcThreadAttributeList");
+    if (initialize == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    return initialize(list, count, flags, size);
+}
+
+BOOL UpdateProcThreadAttribute(void* list, DWORD flags, std::uintptr_t attribute, void* value,
+                               std::size_t size, void* previousValue, std::size_t* returnSize) {
+    using UpdateFn =
+        ::BOOL(WINAPI*)(void*, ::DWORD, std::uintptr_t, void*, std::size_t, void*, std::size_t*);
+    const auto update = os::Kernel32Function<UpdateFn>("UpdateProcThreadAttribute");
+    if (update == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    return update(list, flags, attribute, value, size, previousValue, returnSize);
+}
+
+void DeleteProcThreadAttributeList(void* list) {
+    using DeleteFn = void(WINAPI*)(void*);
+    const auto deleteList = os::Kernel32Function<DeleteFn>("DeleteProcThreadAttributeList");
+    if (deleteList != nullptr) {
+        deleteList(list);
+    }
 }
 
 DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size) {
@@ -708,6 +782,24 @@ BOOL IsAdministrator() {
     return checked && member;
 }
 
+BOOL GetProcessElevationType(DWORD* elevationType) {
+    ::HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return FALSE;
+    }
+    ::DWORD type = 0;
+    ::DWORD returned = 0;
+    const ::BOOL known =
+        ::GetTokenInformation(token, ::TokenElevationType, &type, sizeof type, &returned);
+    const ::DWORD error = ::GetLastError();
+    ::CloseHandle(token);
+    ::SetLastError(error);
+    if (known) {
+        *elevationType = type;
+    }
+    return known;
+}
+
 // ---- Shell
 // ---------------------------------------------------------------------------------------
 
@@ -727,7 +819,9 @@ HRESULT DesktopShellExecute(const char* file, const char* parameters, const char
     if (initialize == nullptr || coUninitialize.Get() == nullptr ||
         coCreateInstance.Get() == nullptr || sysAllocString.Get() == nullptr ||
         sysFreeString.Get() == nullptr) {
-        return HRESULT_FROM_WIN32(::GetLastError());
+        // A loader that failed without a last error must still read as a failure.
+        const ::DWORD error = ::GetLastError();
+        return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
     }
     const ::HRESULT initialized = initialize(nullptr);
     if (FAILED(initialized)) {
