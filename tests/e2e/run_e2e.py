@@ -29,6 +29,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -433,15 +434,56 @@ def loaded_dlls(trace, program):
 
 
 def ver_command_lines(trace):
-    """The command lines of the "ver" runs that Wine's process trace shows being started."""
+    """The "ver" runs that Wine's process trace shows being started, each as its application
+    name (or NULL), a blank and its command line."""
     text = trace.read_text(errors="replace") if trace.exists() else ""
-    found = re.findall(r'CreateProcessInternalW .*cmdline L"(.* /c ver > \\".*?\\")"', text)
-    return [line.replace('\\"', '"').replace("\\\\", "\\") for line in found]
+    found = re.findall(r'CreateProcessInternalW app (?:L"(.*?)"|NULL) cmdline L"(.* /c ver\b.*?)"$',
+                       text, re.M)
+    return [f"{app or 'NULL'} {line}".replace('\\"', '"').replace("\\\\", "\\")
+            for app, line in found]
 
 
-def ver_captures(trace):
-    """The output files of the "ver" commands that Wine's process trace shows being started."""
-    return [line.rsplit(' > "', 1)[1][:-1] for line in ver_command_lines(trace)]
+# A Temp that is a link, as an unelevated program of the user can make one: as soon as a file
+# appears in the first folder, a file of the same name is put in the second and the link is
+# re-pointed there, so that an elevated read and delete of that name would take the other file.
+TEMP_LINK = "C:\\ztemp"
+TEMP_FIRST = "C:\\ztemp-first"
+TEMP_SECOND = "C:\\ztemp-second"
+
+
+class TempLinkAttack:
+    def __init__(self, wine):
+        self.link, self.first, self.second = (
+            wine.unix_path(p) for p in (TEMP_LINK, TEMP_FIRST, TEMP_SECOND))
+        self.first.mkdir()
+        self.second.mkdir()
+        self.link.symlink_to(self.first, target_is_directory=True)
+        self.planted = []
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self.watch, daemon=True)
+        self.thread.start()
+
+    def watch(self):
+        while not self.stop.is_set():
+            names = [entry.name for entry in self.first.iterdir()]
+            if names:
+                for name in names:
+                    (self.second / name).write_text("keep")
+                    self.planted.append(name)
+                repointed = self.link.with_name(self.link.name + ".new")
+                repointed.symlink_to(self.second, target_is_directory=True)
+                os.replace(repointed, self.link)
+                return
+            time.sleep(0.005)
+
+    def finish(self, report, faults):
+        self.stop.set()
+        self.thread.join()
+        report["temp_first"] = sorted(entry.name for entry in self.first.iterdir())
+        report["temp_planted"] = self.planted
+        faults.extend(f"the run left {name} in Temp" for name in report["temp_first"])
+        faults.extend(f"{name}, planted in the folder Temp was re-pointed to, was deleted"
+                      for name in self.planted if not (self.second / name).exists())
 
 
 # ---- Running a program with the box helper -------------------------------------------------------
@@ -609,6 +651,8 @@ def prepare(scenario, paths, display):
         if arch == "win64" and target.lower().startswith(system32.lower()):
             shutil.copy(paths.windows_build / helper,
                         wine.unix_path("C:\\windows\\syswow64\\" + target[len(system32):]))
+    for link, target in scenario.get("links", {}).items():
+        wine.unix_path(link).symlink_to(wine.unix_path(target), target_is_directory=True)
     for key, value, kind, data in scenario.get("registry", []):
         wine.reg_add(key.format(host=folder), value, kind, str(data).format(host=folder))
     log(f"prefix ready in {time.monotonic() - started:.1f} s")
@@ -649,13 +693,9 @@ def run_updater_once(wine, display, directory, paths, updater, folder, run, numb
             faults.append(f"the host was started by the {report['started_by']}, expected the "
                           f"{expect['started_by']}")
     if "ver_run" in expect:
-        captures = ver_captures(trace)
-        report["ver_run"] = bool(captures)
+        report["ver_run"] = bool(ver_command_lines(trace))
         if report["ver_run"] != expect["ver_run"]:
             faults.append(f"\"ver\" run: {report['ver_run']}, expected {expect['ver_run']}")
-        # A name without a folder lies in the updater's current folder, which Wine maps from ours.
-        faults.extend(f"the output of \"ver\" was left in {name}" for name in captures
-                      if (wine.unix_path(name) if name[1:3] == ":\\" else Path(name)).exists())
     if "ver_line" in expect:
         lines = ver_command_lines(trace)
         report["ver_lines"] = lines
@@ -698,6 +738,7 @@ def run_updater(scenario, wine, display, directory, paths, faults):
     updater = install_updater(wine, scenario.get("updater", {}), paths)
     if scenario.get("updater", {}).get("held_for_deleting"):
         hold_for_deleting(wine, updater)
+    attack = TempLinkAttack(wine) if scenario.get("temp_link") else None
     reports = []
     for number, run in enumerate(runs_of(scenario), 1):
         faults_before = len(faults)
@@ -705,6 +746,8 @@ def run_updater(scenario, wine, display, directory, paths, faults):
                                         number, faults))
         if len(faults) > faults_before:
             break
+    if attack:
+        attack.finish(reports[-1], faults)
     return reports
 
 

@@ -3,13 +3,18 @@
 # ---- Scenario fields -----------------------------------------------------------------------------
 #   name       CTest name is e2e.<name>
 #   program    "updater" (ZelmSoundUpdate.exe), "boxdemo" or "host_check" (the stand-in host)
-#   windows    "winxp" | "win7" | "win10"            (wine winecfg -v)
+#   windows    "winxp" | "winxp64" | "win7" | "win10"  (wine winecfg -v)
 #   needs_32bit  why only 32-bit Windows can show it: the scenario runs in a 32-bit prefix
 #              instead of the 64-bit (WoW64) one, and is skipped, with that reason, where the
 #              x86_64 vehicle runs
 #   locale     "en" | "ru"                           (LC_ALL of every Wine process)
 #   registry   [(key, value, type, data)]: `wine reg add`; "{host}" in key or data is the host
 #              folder with its final backslash
+#   links      {Windows path: Windows folder}: a link (a Unix symbolic link) made at that path
+#              to that folder before the run
+#   temp_link  True: Temp (set in "registry" to C:\\ztemp) is a link that is re-pointed at
+#              another folder as soon as a file appears in it (run_e2e.TempLinkAttack); the run
+#              must leave nothing in Temp and delete nothing in the other folder
 #   plant      {Windows path: helper}: a copy of a built helper program (e.g. "hostctl.exe")
 #              put at that path before the run
 #   host       None, or {"folder": Windows path ending in a backslash (default HOST_FOLDER),
@@ -58,6 +63,8 @@ INSTALLED_HOST_REGISTRY = [
     (PROG_KEY, "TheLastRunFolder", "REG_SZ", "{host}"),
 ]
 BANK_PATH = HOST_FOLDER + "zorv.3bs"
+# How the updater runs "ver": the system folder's cmd.exe as the application, nothing searched.
+VER_LINE = r"C:\\windows\\system32\\cmd\.exe cmd\.exe /d /c ver"
 
 # The example language file of docs/integration.md, between its markers, for a scenario to prove.
 GUIDE_EXAMPLE = re.search(
@@ -257,7 +264,10 @@ SCENARIOS = [
     },
     {
         # The product must still start and update on Windows XP; wine64 offers only XP x64.
-        # Without UAC the updater starts the host itself.
+        # Wine gives every process the elevated half of a split token (TokenElevationType 2),
+        # whatever version it reports, so the updater, which asks the token and not the version,
+        # has the desktop shell start the host here too. On a real XP the token knows no such
+        # class and the updater starts the host itself.
         "name": "install_yes_yes_winxp",
         "program": "updater",
         "windows": "winxp",
@@ -267,7 +277,21 @@ SCENARIOS = [
         "host": {"bank": {"version": 4, "size": 3000}},
         "answers": ["yes", "yes"],
         "expect": dict(INSTALLED, exit_code=0, boxes=[EN["installask"], EN["installdone"]],
-                       host_starts=1, ver_run=False, started_by="updater"),
+                       host_starts=1, ver_run=False, started_by="desktop shell"),
+    },
+    {
+        # What a per-user compatibility layer does to an elevated updater on 64-bit Windows: the
+        # version says XP (5.2), the token says elevated. The updater itself never starts the
+        # host from the folder the user names; the desktop shell does, as the user.
+        "name": "elevated_reporting_winxp64",
+        "program": "updater",
+        "windows": "winxp64",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": {"version": 4, "size": 3000}},
+        "answers": ["yes", "yes"],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[EN["installask"], EN["installdone"]],
+                       host_starts=1, ver_run=False, started_by="desktop shell"),
     },
     {
         "name": "install_russian_win7_running_host",
@@ -545,13 +569,11 @@ SCENARIOS = [
         "args": ["modest"],
         "answers": [],
         "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0, ver_run=True,
-                       ver_line=r'C:\\windows\\system32\\cmd\.exe /d /c ver > ".*"',
-                       never_started=["zplant.exe"]),
+                       ver_line=VER_LINE, never_started=["zplant.exe"]),
     },
     {
-        # A Temp whose %ZQ% Windows' cmd would expand into an operator before it reads the quotes
-        # (Wine's cmd expands later, so only the traced command line shows it): such a Temp
-        # counts as unset, and the output goes to the current folder.
+        # A Temp with a %ZQ% that Windows' cmd would expand into an operator: no part of Temp
+        # reaches any command line, since the output comes through a pipe.
         "name": "temp_with_variable_not_expanded",
         "program": "updater",
         "windows": "win10",
@@ -563,7 +585,39 @@ SCENARIOS = [
         "args": ["modest"],
         "answers": [],
         "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0, ver_run=True,
-                       ver_line=r'C:\\windows\\system32\\cmd\.exe /d /c ver > "[a-z]{8}"'),
+                       ver_line=VER_LINE),
+    },
+    {
+        # Temp is the user's, and the updater runs elevated: a Temp that is a link, re-pointed at
+        # another folder as soon as a file appears in it, would have the updater read and delete
+        # a file there that it never made. The "ver" run names nothing in Temp at all.
+        "name": "ver_names_nothing_in_temp",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "temp_link": True,
+        "registry": INSTALLED_HOST_REGISTRY + [("HKCU\\Environment", "TEMP", "REG_SZ",
+                                                "C:\\ztemp")],
+        "host": {"bank": {"version": 4, "size": 100}},
+        "args": ["modest"],
+        "answers": [],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0, ver_run=True,
+                       ver_line=VER_LINE),
+    },
+    {
+        # A host folder reached through a link to a real folder (Program Files moved to another
+        # drive, say) still installs: the updater works in the folder the link leads to.
+        "name": "install_through_folder_link",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "links": {"C:\\zelmlink": HOST_FOLDER},
+        "registry": [(UNINSTALL_KEY, "UninstallString", "REG_SZ", "{host}unins000.exe"),
+                     (PROG_KEY, "TheLastRunFolder", "REG_SZ", "C:\\zelmlink\\")],
+        "host": {"bank": {"version": 4, "size": 3000}},
+        "args": ["modest"],
+        "answers": [],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0),
     },
     {
         # What scripts/demo.sh shows: an interactive update that starts the host, then a quiet
