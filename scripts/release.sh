@@ -324,12 +324,13 @@ if [ -n "$key$pkcs12" ]; then
     [ -z "$timestamp" ] || each+=" with its timestamp"
     check "osslsigncode verify lists the signatures ($kind), $each" signatures_as_wanted
     check "the self-check's stamp verifies on the signed file" "$stamp_tool" --verify "$shipped"
+    # The middle of the file lies in the carried sound bank, which the self-check's digest covers.
     changed="$secrets/changed.exe"
     cp "$shipped" "$changed"
     middle=$(($(stat -c %s "$built") / 2))
     byte="$(od -An -tu1 -j "$middle" -N 1 "$changed" | tr -d ' ')"
-    printf "\\$(printf %03o $((byte ^ 1)))" | dd of="$changed" bs=1 seek="$middle" conv=notrunc \
-        status=none
+    printf '%b' "\\0$(printf %03o $((byte ^ 1)))" |
+        dd of="$changed" bs=1 seek="$middle" conv=notrunc status=none
     check "the self-check refuses the signed file with one byte changed" \
         refuses "$stamp_tool" --verify "$changed"
     removed="$(osslsigncode remove-signature -in "$shipped" -out "$secrets/unsigned.exe" 2>&1)" ||
@@ -340,8 +341,9 @@ if [ -n "$key$pkcs12" ]; then
     signatures=()
     while IFS='|' read -r digest who time tsa ok; do
         number=$((number + 1))
-        [ "$time" = - ] || time="timestamp $(date -u -d "$time" +%FT%TZ) from $timestamp"
-        signatures+=("signature $number: $digest, $who, ${time/#-/no timestamp}")
+        stamped="no timestamp"
+        [ "$time" = - ] || stamped="timestamp $(date -u -d "$time" +%FT%TZ) from $timestamp"
+        signatures+=("signature $number: $digest, $who, $stamped")
     done <<<"$listed"
     if [ -z "$timestamp" ]; then
         expiry="NOT TIMESTAMPED: the signatures stop verifying when the certificate expires"
