@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # A release of ZelmSoundUpdate.exe in one command: the windows preset built in a fresh folder from
 # the committed tree, the built file checked, built a second time and compared byte for byte,
-# signed when given a key, and only then written to dist/.
+# signed when given a key (SHA-1 with a nested SHA-256 signature, timestamped when given a
+# server), and only then written to dist/.
 #
 #   scripts/release.sh [--out DIR] [--allow-dirty] [--smoke]
 #                      [--key KEY --cert CERT | --pkcs12 FILE] [--password-file FILE]
+#                      [--timestamp URL] [--sha256-only]
 #
 #   --out DIR            where the release goes, default dist/; it is replaced only by a complete
 #                        release, and a refused release leaves it as it was
@@ -15,11 +17,18 @@
 #   --password-file FILE the password of the PKCS#12 file or of an encrypted key, on its first
 #                        line; without it, the environment variable ZELM_SIGN_PASSWORD. Never an
 #                        argument: other users of the machine can read arguments.
+#   --timestamp URL      countersign each signature through this RFC 3161 timestamp server, so
+#                        that it still verifies after the certificate has expired; three tries
+#                        at most, since public servers throttle. Without it the release says that
+#                        its signatures stop verifying when the certificate expires.
+#   --sha256-only        one SHA-256 signature instead of a SHA-1 one with a nested SHA-256 one:
+#                        for a vendor who no longer supports Windows before the SHA-2 updates
 #   --smoke              also run an interactive and a quiet update of the file that ships, end to
 #                        end under Wine (the e2e scenario "demo")
 #
 # dist/ then holds ZelmSoundUpdate.exe, SHA256SUMS and release.txt (commit, bank, digest,
-# compiler, every check and its result, signed or not). Builds go to build/release/.
+# compiler, every check and its result, each signature with its digest, signer and timestamp).
+# Builds go to build/release/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -36,9 +45,11 @@ key=""
 cert=""
 pkcs12=""
 password_file=""
+timestamp=""
+sha256_only=false
 while [ $# -gt 0 ]; do
     case "$1" in
-    --out | --key | --cert | --pkcs12 | --password-file)
+    --out | --key | --cert | --pkcs12 | --password-file | --timestamp)
         [ $# -ge 2 ] || fail "$1 needs a value"
         case "$1" in
         --out) out="$2" ;;
@@ -46,11 +57,13 @@ while [ $# -gt 0 ]; do
         --cert) cert="$2" ;;
         --pkcs12) pkcs12="$2" ;;
         --password-file) password_file="$2" ;;
+        --timestamp) timestamp="$2" ;;
         esac
         shift 2
         ;;
     --allow-dirty) allow_dirty=true && shift ;;
     --smoke) smoke=true && shift ;;
+    --sha256-only) sha256_only=true && shift ;;
     -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' && exit 0 ;;
     *) fail "unknown argument '$1' (see --help)" ;;
     esac
@@ -68,6 +81,12 @@ for file in "$key" "$cert" "$pkcs12" "$password_file"; do
     [ -z "$file" ] || [ -r "$file" ] || fail "cannot read $file"
 done
 [ -z "$password_file" ] || [ -n "$key$pkcs12" ] || fail "--password-file without a key to sign with"
+[ -z "$timestamp" ] || [ -n "$key$pkcs12" ] || fail "--timestamp without a key to sign with"
+! $sha256_only || [ -n "$key$pkcs12" ] || fail "--sha256-only without a key to sign with"
+case "$timestamp" in
+"" | http://?* | https://?*) ;;
+*) fail "--timestamp needs the http:// or https:// URL of an RFC 3161 server, not '$timestamp'" ;;
+esac
 # The smoke test runs the very file that ships: the x86_64 vehicle would prove another one.
 if $smoke; then
     case "$(scripts/wine-runtime)" in
@@ -110,8 +129,8 @@ subject() {
     openssl x509 -noout -subject -nameopt RFC2253 | sed 's/^subject=//'
 }
 
-# The certificates the signature is checked against: the signer's own, and the system's roots for
-# a certificate that a public authority issued.
+# The certificates the signatures and their timestamps are checked against: the signer's own
+# chain, and the system's roots for a certificate or a timestamp server of a public authority.
 trusted="$secrets/trusted.pem"
 if [ -n "$key" ]; then
     passin=()
@@ -125,7 +144,7 @@ if [ -n "$key" ]; then
         fail "the private key $key does not match the certificate $cert"
     cp "$cert" "$trusted"
     sign_with=(-certs "$cert" -key "$key")
-    signer="$(subject <"$cert")"
+    openssl x509 -in "$cert" >"$secrets/leaf.pem"
 elif [ -n "$pkcs12" ]; then
     [ -n "$password" ] ||
         fail "the PKCS#12 file $pkcs12 needs its password: --password-file or ZELM_SIGN_PASSWORD"
@@ -135,9 +154,13 @@ elif [ -n "$pkcs12" ]; then
             "$(echo "$opened" | head -n 1)"
     fi
     sign_with=(-pkcs12 "$pkcs12")
-    signer="$(openssl pkcs12 -in "$pkcs12" -clcerts -nokeys -passin "file:$password" | subject)"
+    openssl pkcs12 -in "$pkcs12" -clcerts -nokeys -passin "file:$password" |
+        openssl x509 >"$secrets/leaf.pem"
 fi
 if [ -n "$key$pkcs12" ]; then
+    signer="$(subject <"$secrets/leaf.pem")"
+    expires="$(openssl x509 -in "$secrets/leaf.pem" -noout -enddate | sed 's/^notAfter=//')"
+    expires="$(date -u -d "$expires" +%FT%TZ)"
     [ -z "$password" ] || sign_with+=(-readpass "$password")
     [ ! -f /etc/ssl/certs/ca-certificates.crt ] ||
         cat /etc/ssl/certs/ca-certificates.crt >>"$trusted"
@@ -215,20 +238,124 @@ check "a second build in another folder is byte-identical" \
 # --- Sign, or say that the release is unsigned. ---
 
 shipped="$staging/ZelmSoundUpdate.exe"
+
+# sign IN OUT DIGEST [-nest]: one signature, timestamped when --timestamp is given. A public server
+# throttles at times, so a timestamp gets two more tries, a few seconds apart.
+sign() {
+    local in="$1" out="$2" digest="$3" tries=1 said
+    shift 3
+    [ -z "$timestamp" ] || tries=3
+    for try in $(seq "$tries"); do
+        [ "$try" -eq 1 ] || { echo "release: timestamp server $timestamp failed; again in 5 s" &&
+            sleep 5; }
+        said="$(osslsigncode sign "${sign_with[@]}" "$@" -h "$digest" "${timestamp_at[@]}" \
+            -in "$in" -out "$out" 2>&1)" && return 0
+        rm -f "$out"
+    done
+    echo "$said" >&2
+    [ -z "$timestamp" ] || fail "no timestamp from the server $timestamp after $tries tries"
+    fail "osslsigncode could not sign"
+}
+
+# One line per signature that `osslsigncode verify` reports, in its order (the outer one first):
+# digest|signer|timestamp time, or -|the timestamp's verification, or -|the signature's.
+# osslsigncode 2.5 writes "The signature is timestamped:", later versions "Timestamp time:".
+list_signatures() {
+    awk '
+        function value() { v = $0; sub(/^[^:]*: /, "", v); sub(/[ \t]+$/, "", v); return v }
+        /^Signature Index: / { n++; digest[n] = signer[n] = ""; time[n] = tsa[n] = ok[n] = "-" }
+        !n { next }
+        /^Message digest algorithm +: / && digest[n] == "" { digest[n] = value() }
+        /^[ \t]*Subject: / && signer[n] == "" { signer[n] = value() }
+        /^(The signature is timestamped|[ \t]*Timestamp time): / && time[n] == "-" {
+            time[n] = value()
+        }
+        /^Timestamp Server Signature verification: / { tsa[n] = value() }
+        /^Signature verification: / { ok[n] = value() }
+        END {
+            for (i = 1; i <= n; i++) print digest[i] "|" signer[i] "|" time[i] "|" tsa[i] "|" ok[i]
+        }'
+}
+
+# Whether the signatures are the ones wanted, each verified, each timestamped when asked: verify
+# itself succeeds although a timestamp does not verify, so each line is looked at.
+signatures_as_wanted() {
+    echo "$verified"
+    $verify_ok || return 1
+    [ "$(cut -d '|' -f 1 <<<"$listed" | paste -sd ' ')" = "${digests[*]^^}" ] || return 1
+    local digest who time tsa ok
+    while IFS='|' read -r digest who time tsa ok; do
+        [ "$ok" = ok ] || return 1
+        if [ -n "$timestamp" ]; then
+            [ "$time" != - ] && [ "$tsa" = ok ] || return 1
+        else
+            [ "$time" = - ] || return 1
+        fi
+    done <<<"$listed"
+}
+
+# refuses COMMAND...: succeeds when the command fails.
+refuses() {
+    ! "$@"
+}
+
 if [ -n "$key$pkcs12" ]; then
-    echo "release: signing with $signer"
-    signed="$(osslsigncode sign "${sign_with[@]}" -h sha256 -in "$built" -out "$shipped" 2>&1)" ||
-        fail "osslsigncode could not sign: $signed"
-    check "the signature verifies" osslsigncode verify -in "$shipped" -CAfile "$trusted"
+    # Windows 2000, and XP, Vista and 7 without the SHA-2 updates (KB3033929, KB4474419), read
+    # only the outer signature and no SHA-256 file digest: the outer one is SHA-1, and the SHA-256
+    # one that later Windows prefer is nested in it.
+    digests=(sha1 sha256)
+    kind="SHA-1 with a nested SHA-256"
+    ! $sha256_only || { digests=(sha256) && kind="SHA-256 only"; }
+    timestamp_at=()
+    [ -z "$timestamp" ] || timestamp_at=(-ts "$timestamp")
+    echo "release: signing with $signer ($kind${timestamp:+, timestamps from $timestamp})"
+    sign "$built" "$secrets/signed-1.exe" "${digests[0]}"
+    if ! $sha256_only; then
+        sign "$secrets/signed-1.exe" "$secrets/signed-2.exe" sha256 -nest
+        mv "$secrets/signed-2.exe" "$secrets/signed-1.exe"
+    fi
+    mv "$secrets/signed-1.exe" "$shipped"
+
+    verify_ok=true
+    verified="$(osslsigncode verify -in "$shipped" -CAfile "$trusted" -TSA-CAfile "$trusted" \
+        2>&1)" || verify_ok=false
+    listed="$(list_signatures <<<"$verified")"
+    each="each verified"
+    [ -z "$timestamp" ] || each+=" with its timestamp"
+    check "osslsigncode verify lists the signatures ($kind), $each" signatures_as_wanted
     check "the self-check's stamp verifies on the signed file" "$stamp_tool" --verify "$shipped"
+    # The middle of the file lies in the carried sound bank, which the self-check's digest covers.
+    changed="$secrets/changed.exe"
+    cp "$shipped" "$changed"
+    middle=$(($(stat -c %s "$built") / 2))
+    byte="$(od -An -tu1 -j "$middle" -N 1 "$changed" | tr -d ' ')"
+    printf '%b' "\\0$(printf %03o $((byte ^ 1)))" |
+        dd of="$changed" bs=1 seek="$middle" conv=notrunc status=none
+    check "the self-check refuses the signed file with one byte changed" \
+        refuses "$stamp_tool" --verify "$changed"
     removed="$(osslsigncode remove-signature -in "$shipped" -out "$secrets/unsigned.exe" 2>&1)" ||
-        fail "osslsigncode could not remove the signature again: $removed"
-    check "removing the signature gives back the built file" cmp "$built" "$secrets/unsigned.exe"
-    signature="signed: yes, $signer (osslsigncode, SHA-256)"
+        fail "osslsigncode could not remove the signatures again: $removed"
+    check "removing the signatures gives back the built file" cmp "$built" "$secrets/unsigned.exe"
+    signature="signed: yes, $signer (osslsigncode, $kind)"
+    number=0
+    signatures=()
+    while IFS='|' read -r digest who time tsa ok; do
+        number=$((number + 1))
+        stamped="no timestamp"
+        [ "$time" = - ] || stamped="timestamp $(date -u -d "$time" +%FT%TZ) from $timestamp"
+        signatures+=("signature $number: $digest, $who, $stamped")
+    done <<<"$listed"
+    if [ -z "$timestamp" ]; then
+        expiry="NOT TIMESTAMPED: the signatures stop verifying when the certificate expires"
+        expiry+=" ($expires); --timestamp URL countersigns them"
+        echo "release: $expiry"
+        signatures+=("$expiry")
+    fi
 else
     echo "release: UNSIGNED: no --key/--cert or --pkcs12 given"
     cp "$built" "$shipped"
     signature="signed: no"
+    signatures=()
 fi
 
 # --- The file that ships, updating a stand-in host under Wine. ---
@@ -263,6 +390,7 @@ digest="$(sha256sum "$shipped" | cut -d ' ' -f 1)"
         echo "sha256 before signing: $(sha256sum "$built" | cut -d ' ' -f 1)"
     echo "compiler: $("$compiler" --version | head -n 1)"
     echo "$signature"
+    [ ${#signatures[@]} -eq 0 ] || printf '  %s\n' "${signatures[@]}"
     echo "checks:"
     printf '  %s\n' "${checks[@]}"
 } >"$staging/release.txt"

@@ -24,6 +24,7 @@
 #              "exe": True, "running": False, "release_delay_ms": 0, "never_quit": False,
 #              "extra_files": {relative path: size in bytes}}
 #   updater    {"folder": Windows folder the exe is copied to (default E2E_FOLDER),
+#               "signed": True to sign it as scripts/release.sh does, timestamps included,
 #               "alter_bank_byte": True to change one byte inside the embedded sound bank,
 #               "held_for_deleting": True to have hostctl.exe hold the exe open for deleting}
 #   args       command-line arguments of the program
@@ -527,6 +528,20 @@ SCENARIOS = [
             {"caption": "Zelm update",
              "text": "Zelm update (Bellwick Sounds 5) is installed.\r\n\r\nStart Zelm now?",
              "buttons": ["&Yes", "&No"]}]),
+    },
+    {
+        # Signed as a release is, two signatures and their timestamps: the self-check leaves the
+        # certificate table out of its digest, so the updater still asks and installs.
+        "name": "signed_updater",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": {"version": 4, "size": 100}},
+        "updater": {"signed": True},
+        "answers": ["yes", "no"],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[EN["installask"], EN["installdone"]],
+                       host_starts=0),
     },
     {
         # A folder name that the ANSI code page (1252 here) cannot spell: the self-check opens

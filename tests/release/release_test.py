@@ -4,19 +4,26 @@ there), so that the release builds from a committed tree and never writes the ch
 
   release_test.py --source CHECKOUT --work DIR
 
-First every refusal (bad input, and a built file that fails a check), each with its message and
-no release folder left behind; then a release unsigned, one signed with an encrypted PEM key and
-its certificate (password from a file), and one signed with a PKCS#12 file (password from the
-environment). Throwaway certificates, as the signing test of the self-check uses. Prints one line
-per check, named by what it checks.
+First every refusal (bad input, a built file that fails a check, a timestamp server that is down
+or answers garbage), each with its message and no release folder left behind; then a release
+unsigned, one signed with an encrypted PEM key and its certificate chain (password from a file)
+and timestamped by a server that is busy at first, one signed with a PKCS#12 file (password from
+the environment) without a timestamp, and one with a single SHA-256 signature. Throwaway
+certificates, valid for a day, and a timestamp authority of this test on 127.0.0.1
+(authority.py): the signatures are also verified at a time after the certificate has expired.
+Prints one line per check, named by what it checks.
 """
 import argparse
 import hashlib
 import os
+import re
 import shutil
+import ssl
 import subprocess
 import sys
 from pathlib import Path
+
+from authority import TimestampAuthority, make_certificates, unused_url
 
 PASSWORD = "release-test-password"
 failures = []
@@ -44,18 +51,16 @@ def make_clone(source, tree):
 
 
 def make_keys(keys):
-    """An encrypted key with its certificate, the same pair as PKCS#12, and a key of no
-    certificate; the password in a file."""
+    """An encrypted key with its certificate chain (a throwaway CA's, which also certifies the
+    timestamp authority), the same as PKCS#12, and a key of no certificate; the password in a
+    file."""
     keys.mkdir()
     (keys / "password").write_text(PASSWORD + "\n")
-    passin = ["-passin", f"file:{keys / 'password'}"]
+    make_certificates(keys, key_password_file=keys / "password")
     commands = [
-        ["openssl", "genpkey", "-algorithm", "RSA", "-aes256", "-pass",
-         f"file:{keys / 'password'}", "-out", "key.pem"],
-        ["openssl", "req", "-x509", "-key", "key.pem", *passin, "-days", "1",
-         "-subj", "/CN=ZelmReleaseTest", "-out", "cert.pem"],
-        ["openssl", "pkcs12", "-export", "-inkey", "key.pem", *passin, "-in", "cert.pem",
-         "-passout", f"pass:{PASSWORD}", "-out", "signer.p12"],
+        ["openssl", "pkcs12", "-export", "-inkey", "signer-key.pem", "-passin",
+         f"file:{keys / 'password'}", "-in", "chain.pem", "-passout", f"pass:{PASSWORD}",
+         "-out", "signer.p12"],
         ["openssl", "genpkey", "-algorithm", "RSA", "-out", "other-key.pem"],
     ]
     for command in commands:
@@ -86,8 +91,9 @@ def set_bank_byte(offset, value):
     return change
 
 
-def check_refusals(tree, keys, work):
-    pem = ["--key", str(keys / "key.pem"), "--cert", str(keys / "cert.pem")]
+def check_refusals(tree, keys, work, garbage_url, down_url):
+    pem = ["--key", str(keys / "signer-key.pem"), "--cert", str(keys / "chain.pem")]
+    with_password = [*pem, "--password-file", str(keys / "password")]
     refusals = [
         # name, change to the tree, arguments, environment, what the refusal says
         ("refuses a tree with uncommitted changes", append_to_readme, [], {},
@@ -102,12 +108,18 @@ def check_refusals(tree, keys, work):
          ["--allow-dirty"], {},
          ["check failed: PE32 i386 GUI image", "the manifest names supported Windows versions"]),
         ("refuses a key that does not match its certificate", None,
-         ["--key", str(keys / "other-key.pem"), "--cert", str(keys / "cert.pem")], {},
+         ["--key", str(keys / "other-key.pem"), "--cert", str(keys / "chain.pem")], {},
          ["does not match the certificate"]),
         ("refuses an encrypted key without its password", None, pem, {},
          ["cannot read the private key"]),
         ("refuses a wrong PKCS#12 password", None, ["--pkcs12", str(keys / "signer.p12")],
          {"ZELM_SIGN_PASSWORD": "wrong"}, ["wrong password"]),
+        ("refuses a release whose timestamp server is down", None,
+         [*with_password, "--timestamp", down_url], {},
+         [f"no timestamp from the server {down_url} after 3 tries"]),
+        ("refuses a release whose timestamp server answers garbage", None,
+         [*with_password, "--timestamp", garbage_url], {},
+         [f"no timestamp from the server {garbage_url} after 3 tries"]),
     ]
     for name, change, args, env, messages in refusals:
         out = work / "refused"
@@ -122,7 +134,8 @@ def check_refusals(tree, keys, work):
 
 
 def check_release(name, tree, out, args, env, signer):
-    """Runs one release into `out` and checks what it wrote; the shipped file's bytes."""
+    """Runs one release into `out` and checks what it wrote; the shipped file's bytes and what
+    the release said."""
     code, said = run(["scripts/release.sh", "--out", str(out), *args], tree, env)
     expect(f"{name}: the release succeeds", code == 0, f"exit code {code}:\n{said}")
     if code != 0:
@@ -146,17 +159,48 @@ def check_release(name, tree, out, args, env, signer):
               f"signed: yes, {signer}" if signer else "signed: no"]
     expect(f"{name}: release.txt names commit, bank, digest, compiler, checks and signature",
            all(w in text for w in wanted), f"{[w for w in wanted if w not in text]} in:\n{text}")
-    return exe
+    return exe, said
 
 
-def check_signed(name, out, keys, unsigned):
+def check_signed(name, out, said, keys, unsigned, digests, timestamped):
+    """What the release says of its signatures, the signatures osslsigncode lists, in order, their
+    timestamps, and whether they still verify a day after the certificate has expired: only
+    timestamped ones do."""
+    text = (out / "release.txt").read_text()
+    wanted = [f"  signature {number}: {digest}, /CN=ZelmReleaseTest, "
+              f"{'timestamp 2' if timestamped else 'no timestamp'}"
+              for number, digest in enumerate(digests, 1)]
+    wanted.append("ok  the self-check refuses the signed file with one byte changed")
+    expect(f"{name}: release.txt names each signature's digest, signer and timestamp",
+           all(w in text for w in wanted), f"{[w for w in wanted if w not in text]} in:\n{text}")
+    warning = "NOT TIMESTAMPED: the signatures stop verifying when the certificate expires"
+    expect(f"{name}: the release and release.txt {'do not say' if timestamped else 'say'} that "
+           "the signatures stop verifying when the certificate expires",
+           (warning in said and warning in text) != timestamped, said + text)
     exe = out / "ZelmSoundUpdate.exe"
-    code, said = run(["osslsigncode", "verify", "-in", str(exe), "-CAfile",
-                      str(keys / "cert.pem")], out)
-    expect(f"{name}: the shipped exe carries a signature that verifies", code == 0, said)
+    verify = ["osslsigncode", "verify", "-in", str(exe), "-CAfile", str(keys / "ca-cert.pem"),
+              "-TSA-CAfile", str(keys / "ca-cert.pem")]
+    code, said = run(verify, out)
+    # osslsigncode 2.5 says "The signature is timestamped:", later versions "Timestamp time:".
+    listed = re.findall(r"^Message digest algorithm +: (\S+)", said, re.M)
+    stamps = re.findall(r"^(?:The signature is timestamped|\s*Timestamp time): ", said, re.M)
+    stamps_verified = said.count("Timestamp Server Signature verification: ok")
+    expect(f"{name}: osslsigncode verify lists the signatures {digests}, each verified",
+           code == 0 and listed == digests and
+           len(re.findall(r"^Signature verification: ok", said, re.M)) == len(digests), said)
+    want = len(digests) if timestamped else 0
+    expect(f"{name}: {'each signature carries' if timestamped else 'no signature carries'} a "
+           "timestamp", len(stamps) == want and stamps_verified == want, said)
+    expired = subprocess.run(["openssl", "x509", "-in", str(keys / "signer-cert.pem"), "-noout",
+                              "-enddate"], capture_output=True, text=True, check=True).stdout
+    later = int(ssl.cert_time_to_seconds(expired.strip().split("=", 1)[1])) + 86400
+    code, said = run([*verify, "-time", str(later)], out)
+    expect(f"{name}: a day after the certificate has expired the signatures "
+           f"{'still verify' if timestamped else 'no longer verify'}",
+           (code == 0) == timestamped, said)
     stripped = out.parent / f"{out.name}-stripped.exe"
     run(["osslsigncode", "remove-signature", "-in", str(exe), "-out", str(stripped)], out)
-    expect(f"{name}: without its signature it is the unsigned release byte for byte",
+    expect(f"{name}: without its signatures it is the unsigned release byte for byte",
            stripped.exists() and stripped.read_bytes() == unsigned)
 
 
@@ -173,18 +217,29 @@ def main():
     make_clone(args.source.resolve(), tree)
     make_keys(keys)
 
-    check_refusals(tree, keys, work)
+    with TimestampAuthority(keys, answers=["garbage"]) as garbage:
+        check_refusals(tree, keys, work, garbage.url, unused_url())
+    expect("a timestamp server that answers garbage is asked three times", garbage.requests == 3,
+           f"{garbage.requests} requests")
     unsigned = check_release("unsigned", tree, work / "unsigned", [], {}, None)
-    password_file = ["--password-file", str(keys / "password")]
-    for name, signing, env in [
-        ("signed with key and certificate",
-         ["--key", str(keys / "key.pem"), "--cert", str(keys / "cert.pem"), *password_file], {}),
-        ("signed with PKCS#12", ["--pkcs12", str(keys / "signer.p12")],
-         {"ZELM_SIGN_PASSWORD": PASSWORD}),
-    ]:
-        out = work / name.replace(" ", "-")
-        if check_release(name, tree, out, signing, env, "CN=ZelmReleaseTest") and unsigned:
-            check_signed(name, out, keys, unsigned)
+    pem = ["--key", str(keys / "signer-key.pem"), "--cert", str(keys / "chain.pem"),
+           "--password-file", str(keys / "password")]
+    dual = ["SHA1", "SHA256"]
+    # A public server throttles: this one is busy at its first request.
+    with TimestampAuthority(keys, answers=["busy", "reply"]) as authority:
+        for name, signing, env, digests, timestamped in [
+            ("signed with key and certificate, timestamped",
+             [*pem, "--timestamp", authority.url], {}, dual, True),
+            ("signed with PKCS#12", ["--pkcs12", str(keys / "signer.p12")],
+             {"ZELM_SIGN_PASSWORD": PASSWORD}, dual, False),
+            ("signed SHA-256 only", [*pem, "--sha256-only"], {}, ["SHA256"], False),
+        ]:
+            out = work / re.sub(r"[^\w-]+", "-", name)
+            released = check_release(name, tree, out, signing, env, "CN=ZelmReleaseTest")
+            if released and unsigned:
+                check_signed(name, out, released[1], keys, unsigned[0], digests, timestamped)
+    expect("the busy timestamp server is asked again, once for each signature after that",
+           authority.requests == 3, f"{authority.requests} requests")
     expect("the clone is left as it was committed",
            run(["git", "status", "--porcelain", "--untracked-files=no"], tree)[1] == "")
     print(f"{len(failures)} checks failed: {failures}" if failures else "every check passed")
