@@ -123,11 +123,12 @@ void InstallSoundBank() {
     InstallFile(baseName, ext, Ctx.HostFolder + baseName + "." + ext);
 }
 
+// Into the entry that gave the host folder; without one, the plain entry is created for it.
 void RecordFolderSize() {
     Registry& registry = *Ctx.ProgRegistry;
     registry.SetRootKey(os::HKEY_LOCAL_MACHINE);
     const CurrentKeyScope scope(registry);
-    (void)registry.OpenKey(Ctx.UninstallKey + Ctx.ProgName, true); // a failure shows in the write
+    (void)registry.OpenKey(Ctx.HostEntryKey, true); // a failure shows in the write
     const std::int32_t size = FolderSize(Ctx.HostFolder);
     if (size != -1) {
         registry.WriteInteger(host::EstimatedSizeValue, size);

@@ -555,7 +555,7 @@ def check_bank(before, expect, source, report, faults):
 
 
 def check_estimated_size(wine, before, expect, report, faults):
-    data = wine.reg_query(UNINSTALL_KEY, "EstimatedSize")
+    data = wine.reg_query(expect.get("size_key", UNINSTALL_KEY), "EstimatedSize")
     report["estimated_size"] = int(data[1], 16) if data and data[0] == "REG_DWORD" else data
     report["folder_kib"] = folder_size_kib(before.folder, before.starts)
     if "estimated_size" not in expect:
@@ -566,6 +566,9 @@ def check_estimated_size(wine, before, expect, report, faults):
                           f"{report['folder_kib']} (KiB)")
     elif data is not None:
         faults.append(f"EstimatedSize is {data!r}, expected none")
+    for key in expect.get("absent_keys", []):
+        if wine.run("reg", "query", key, check=False).returncode == 0:
+            faults.append(f"{key} exists")
 
 
 def check_host(before, expect, report, faults):

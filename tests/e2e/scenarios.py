@@ -28,6 +28,8 @@
 #               "bank": "carried" | "unchanged" | "absent",
 #               "bank_rewritten": True (the file was written anew, also with the same bytes),
 #               "estimated_size": True (equals the folder's size in KiB) | False (absent),
+#               "size_key": the key "estimated_size" looks in (default UNINSTALL_KEY),
+#               "absent_keys": [registry keys that must not exist after the run],
 #               "host_starts": number of starts of the host by the program under test,
 #               "host_quits": number of times a running host quit during the run,
 #               "ver_run": whether the program ran "ver" through the command interpreter,
@@ -459,8 +461,8 @@ SCENARIOS = [
     {
         # The entry of a 32-bit installation on 64-bit Windows. The updater reads the 64-bit view
         # (the product as a 32-bit process on 64-bit Windows asks for it; the vehicle has it), so
-        # the entry under WOW6432Node is found only by its explicit second lookup, and the size
-        # goes to the plain entry.
+        # the entry under WOW6432Node is found only by its explicit second lookup. The size goes
+        # to that entry, and no plain one is made beside it.
         "name": "wow6432node_entry",
         "program": "updater",
         "windows": "win10",
@@ -469,7 +471,8 @@ SCENARIOS = [
         "host": {"folder": "C:\\Apps\\Zelm\\", "bank": {"version": 4, "size": 100}},
         "args": ["modest"],
         "answers": [],
-        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0),
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0,
+                       size_key=WOW_UNINSTALL_KEY, absent_keys=[UNINSTALL_KEY]),
     },
     {
         # 64-bit Windows with entries in both views. Through the 32-bit process's own view the
