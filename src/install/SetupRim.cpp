@@ -1,5 +1,6 @@
 #include "install/SetupRim.h"
 
+#include "base/BriefLock.h"
 #include "context/ProgInfo.h"
 #include "platform/Random.h"
 
@@ -98,14 +99,18 @@ bool WriteFlushedFile(const std::string& targetPath, const std::vector<char>& by
 }
 
 // Puts `bytes` at `targetPath` so that the old file stays as it was unless the new one is
-// complete: written and flushed beside it, then renamed over it in one step.
+// complete: written and flushed beside it, then renamed over it in one step. A scanner that
+// looks at the old file for a moment is waited out.
 bool ReplaceWith(const std::string& targetPath, const std::vector<char>& bytes) {
     std::string newPath;
     if (!WriteFlushedFile(targetPath, bytes, newPath)) {
         return false;
     }
-    if (os::MoveFileExA(newPath.c_str(), targetPath.c_str(),
-                        os::MOVEFILE_REPLACE_EXISTING | os::MOVEFILE_WRITE_THROUGH) == 0) {
+    const bool replaced = RetryWhileBrieflyLocked([&] {
+        return os::MoveFileExA(newPath.c_str(), targetPath.c_str(),
+                               os::MOVEFILE_REPLACE_EXISTING | os::MOVEFILE_WRITE_THROUGH) != 0;
+    });
+    if (!replaced) {
         os::DeleteFileA(newPath.c_str());
         return false;
     }

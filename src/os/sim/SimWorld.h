@@ -89,6 +89,7 @@ struct Hold { // a file held open by another process
     int fd;
     FileIdentity identity;
     DWORD share;
+    std::optional<std::uint64_t> releaseAt; // on the virtual clock; none: until released
 };
 
 struct WriteLimit {
@@ -230,6 +231,8 @@ HANDLE AddObject(KernelObject object);
 void CatchUpHost();
 // Opens and holds a file for another process; nullopt when the file does not exist.
 std::optional<int> HoldFileFor(const std::string& winPath, DWORD shareMode);
+// Ends the holds whose time on the virtual clock has come (HoldFileBriefly).
+void ReleaseDueHolds();
 void CloseMappingHandle(const std::string& key);
 // Writes what "ver" prints into a file of the simulated disk.
 void WriteFileContents(const std::string& winPath, const std::string& bytes);
