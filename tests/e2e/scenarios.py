@@ -17,7 +17,10 @@
 #              "language_files": {file name: text written in the locale's code page},
 #              "bank": None | "carried" | "folder" | {"version": N, "size": bytes},
 #              "exe": True, "running": False, "release_delay_ms": 0, "never_quit": False,
-#              "extra_files": {relative path: size in bytes}}
+#              "extra_files": {relative path: size in bytes},
+#              "scanned_ms": hostctl.exe holds zorv.3bs as an on-access scanner does (reading,
+#              sharing reading and writing, not deleting) for this long, from just before the
+#              updater starts}
 #   updater    {"folder": Windows folder the exe is copied to (default E2E_FOLDER),
 #               "alter_bank_byte": True to change one byte inside the embedded sound bank,
 #               "held_for_deleting": True to have hostctl.exe hold the exe open for deleting}
@@ -444,6 +447,19 @@ SCENARIOS = [
         registry=[(UNINSTALL_KEY, "UninstallString", "REG_SZ", "{host}unins000.exe"),
                   (PROG_KEY, "TheLastRunFolder", "REG_DWORD", 1)]),
         expect=dict(UNTOUCHED, exit_code=1, boxes=[BOXES[locale]["apperror"]]))),
+    {
+        # A scanner looks at the installed bank for 2 s just as a quiet update starts, with no
+        # host running: the replace is tried again until the scanner lets go.
+        "name": "bank_briefly_scanned",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": {"version": 4, "size": 100}, "scanned_ms": 2000},
+        "args": ["modest"],
+        "answers": [],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0),
+    },
     {
         # The uninstall entry names an old folder; the host's own record names the real one.
         "name": "last_run_folder",
