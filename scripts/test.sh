@@ -59,4 +59,10 @@ ctest --test-dir build/linux -L e2e "${e2e_flags[@]}" --output-on-failure || sta
 echo "End-to-end tests: $((SECONDS - e2e_started)) s on $runtime; in all $((SECONDS - started)) s"
 # CTest names skipped tests without their reason; the driver logged it.
 grep -ho 'scenario .*: SKIPPED, .*' build/linux/Testing/Temporary/LastTest.log || true
+
+# The benchmark's part under Wine, one round, so that it cannot break unnoticed; its times are
+# printed, never judged here.
+bench_started=$SECONDS
+scripts/bench.sh --wine-only 1 || status=$?
+echo "The benchmark under Wine, one round: $((SECONDS - bench_started)) s"
 exit $status
