@@ -86,10 +86,12 @@ DWORD WriteBank(const char* target) {
     return CloseHandle(file) != 0 && whole ? size : 0;
 }
 
+// In the 64-bit registry view, as the updater writes on 64-bit Windows; a 32-bit floor would
+// otherwise write under WOW6432Node.
 bool SetEstimatedSize(DWORD kib) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0,
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
         return false;
     }
     const LONG set = RegSetValueExA(key, "EstimatedSize", 0, REG_DWORD,

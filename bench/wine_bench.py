@@ -22,8 +22,11 @@ updater runs "ver") and on the Windows 7 path (win7, no "ver"; the floor runs no
 round runs every contender once, interleaved by benchrunner.exe inside one Wine process, under one
 wineserver kept for the whole session so that Wine's boot is paid once, before timing.
 Peak memory: VmHWM of the Windows process (the wine-preloader that runs the exe), sampled from
-/proc until it ends, for the updater and both trivial programs. A few more updates run with Wine's
-relay trace of a few calls, time-stamped, to show where the time goes.
+/proc until it ends, for the updater and both trivial programs. A 32-bit program in a WoW64 prefix
+runs in a child of the 64-bit loader that was started, so the process sampled is the deepest one
+of the started tree that names the program. A few more updates run with Wine's relay trace of a
+few calls, time-stamped, to show where the time goes; there too the updater's process is found by
+its own calls, not taken to be the first that writes.
 """
 import argparse
 import json
@@ -87,19 +90,53 @@ def read_vm_hwm_kib(pid):
     return None
 
 
+def process_tree(root):
+    """{pid: depth} of `root` and every process below it."""
+    parents = {}
+    for entry in Path("/proc").iterdir():
+        if entry.name.isdigit():
+            try:
+                # The parent is the second field after the parenthesised command name.
+                parents[int(entry.name)] = int((entry / "stat").read_text().rsplit(")", 1)[1]
+                                               .split()[1])
+            except (OSError, IndexError, ValueError):
+                pass
+    depths, pending = {root: 0}, [root]
+    while pending:
+        parent = pending.pop()
+        for pid, ppid in parents.items():
+            if ppid == parent and pid not in depths:
+                depths[pid] = depths[parent] + 1
+                pending.append(pid)
+    return depths
+
+
+def names_program(pid, program):
+    try:
+        return program in Path(f"/proc/{pid}/cmdline").read_bytes().decode(errors="replace").lower()
+    except OSError:
+        return False
+
+
 def peak_rss_kib(wine, command):
-    """The process's peak resident set. `wine` execs the preloader, which runs the Windows program
-    in the same process. VmHWM only grows, so sampling it until the end misses at most the last
-    2 ms; this loop times nothing."""
+    """The Windows process's peak resident set. `wine` execs the preloader, which runs a program
+    of its own bitness in the same process; a 32-bit program under the 64-bit loader runs in a
+    child, which the parent waits for. So the process measured is the deepest of the tree that
+    names the program. VmHWM only grows, so sampling it until the end misses at most the last few
+    milliseconds; this loop times nothing."""
+    program = command[0].rsplit("\\", 1)[-1].lower()
     process = subprocess.Popen([wine.loader, *command], env=wine.env, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
-    peak = 0
+    peaks, depths = {}, {}
     while process.poll() is None:
-        peak = max(peak, read_vm_hwm_kib(process.pid) or 0)
+        for pid, depth in process_tree(process.pid).items():
+            if pid == process.pid or names_program(pid, program):
+                depths[pid] = depth
+                peaks[pid] = max(peaks.get(pid, 0), read_vm_hwm_kib(pid) or 0)
         time.sleep(0.002)
     if process.returncode != 0:
         raise e2e.Failure(f"wine {' '.join(command)} exited {process.returncode}")
-    return peak
+    return peaks[max(depths, key=depths.get)] if peaks else 0
 
 
 class Session:
@@ -176,15 +213,16 @@ def traced_update(session):
                             text=True, errors="replace", timeout=120)
     total_ms = (time.monotonic() - launched) * 1000
     wine.run("reg", "delete", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/f")
+    lines = [parts for parts in (line.split(":", 3) for line in result.stderr.splitlines())
+             if len(parts) == 4]  # time stamp, process, thread, message
+    # The process that renames the bank is the updater's: a 32-bit updater under the 64-bit
+    # loader runs in a child of the first process that writes, and "ver" runs in another one.
+    updater_pid = next((parts[1] for parts in lines if "MoveFileExA" in parts[3]),
+                       lines[0][1] if lines else None)
     events = []
-    updater_pid = None
-    for line in result.stderr.splitlines():
-        parts = line.split(":", 3)  # time stamp, process, thread, message
-        if len(parts) < 4:
-            continue
-        updater_pid = updater_pid or parts[1]
+    for parts in lines:
         if parts[1] != updater_pid:
-            continue  # the command interpreter's own lines
+            continue
         stamp, message = float(parts[0]) * 1000, parts[3]
         if not events:
             events.append((stamp, "First", ""))
@@ -196,10 +234,18 @@ def traced_update(session):
     return events, total_ms
 
 
+class MissingEvent(Exception):
+    pass
+
+
 def phases(events, total_ms):
-    """Milliseconds of each phase of one update, from its time-stamped events."""
+    """Milliseconds of each phase of one update, from its time-stamped events; MissingEvent names
+    the first event that the trace lacks."""
     def at(kind, name="", after=0.0):
-        return next(t for t, k, n in events if k == kind and n == name and t >= after)
+        found = next((t for t, k, n in events if k == kind and n == name and t >= after), None)
+        if found is None:
+            raise MissingEvent(f"{kind} {name}".strip())
+        return found
 
     first, entry = at("First"), at("Entry")
     spawn = at("Call", "CreateProcessA", entry)
@@ -226,6 +272,15 @@ def phases(events, total_ms):
         "FolderSize and EstimatedSize": recorded - installed,
         "up to ExitProcess": leave - recorded,
     }
+
+
+def breakdown(session):
+    """The median of each phase over the traced updates, or why the trace could not give it."""
+    try:
+        traced = [phases(*traced_update(session)) for _ in range(TRACED_RUNS)]
+    except MissingEvent as missing:
+        return {"unavailable": f"the updater's relay trace under this Wine shows no \"{missing}\""}
+    return {phase: statistics.median(run[phase] for run in traced) for phase in traced[0]}
 
 
 def summarize_path(times, variants):
@@ -257,7 +312,9 @@ def report(summary, bank_size):
             aim = AIMS[path].get(base) if updater == "update" else None
             note = f"  (aim: at most {aim})" if aim is not None else ""
             per_round = ratio["per_round"]
-            low, _, high = statistics.quantiles(per_round, n=4)
+            # One round (the test's run) has no quartiles.
+            low, _, high = (statistics.quantiles(per_round, n=4) if len(per_round) > 1
+                            else per_round * 3)
             print(f"  {pair:20} {ratio['of_medians']:.3f} of the medians; per round: median "
                   f"{ratio['median_per_round']:.3f}, quartiles {low:.2f} to {high:.2f}, range "
                   f"{min(per_round):.2f} to {max(per_round):.2f}{note}")
@@ -266,7 +323,7 @@ def report(summary, bank_size):
     print(f"Where the time of one update goes, Windows 10 path (median of {TRACED_RUNS} traced "
           "updates):")
     for phase, ms in summary["breakdown_ms"].items():
-        print(f"  {ms:7.0f} ms  {phase}")
+        print(f"  {ms}" if phase == "unavailable" else f"  {ms:7.0f} ms  {phase}")
     peak = summary["peak_rss_kib"]
     aim = (2 * bank_size) // 1024 + 4096
     print(f"Peak resident set (VmHWM, KiB, most of {MEMORY_RUNS} runs): updater {peak['update']}, "
@@ -309,10 +366,10 @@ def main():
         # The updater as most users run it: on 64-bit Windows (the product under WoW64).
         if not e2e.template_ready(paths.work, "win64"):
             e2e.make_template_prefix(paths.work, x.display, "win64")
+        # The e2e driver's prepare has made this prefix's wineserver persistent already, so
+        # that Wine's boot is paid once, before timing: waiting for it to end would never return.
         session = prepare_session(paths, x.display, variants)
         wine = session.wine
-        wine.server("-w")
-        subprocess.run(["wineserver", "-p"], env=wine.env, timeout=60, check=True)
         try:
             for path, (version, ver) in PATHS.items():
                 wine.run("winecfg", "-v", version)
@@ -323,10 +380,7 @@ def main():
                                         variants)
                 summary["paths"][path] = dict(result, commands=commands)
                 if version == "win10":
-                    traced = [phases(*traced_update(session)) for _ in range(TRACED_RUNS)]
-                    summary["breakdown_ms"] = {phase: statistics.median(run[phase]
-                                                                        for run in traced)
-                                               for phase in traced[0]}
+                    summary["breakdown_ms"] = breakdown(session)
             peaks = {}
             for name, command in MEMORY_PROGRAMS.items():
                 peaks[name] = 0

@@ -5,6 +5,7 @@
 # and the Windows 7 path, with peak memory.
 #
 #   scripts/bench.sh [rounds under Wine, default 20]
+#   scripts/bench.sh --wine-only ROUNDS   only the part under Wine (scripts/test.sh runs 1 round)
 #
 # Builds in build/perf (linux preset) and build/perf-win (windows preset, or build/perf-win-x64
 # with the windows-x64 preset where the x86_64 vehicle runs), the comparison's Windows programs in
@@ -12,6 +13,11 @@
 # output and JSON files go to build/perf/bench-results/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+wine_only=
+if [ "${1:-}" = --wine-only ]; then
+    wine_only=1
+    shift
+fi
 rounds="${1:-20}"
 scripts/install-deps.sh
 
@@ -20,8 +26,10 @@ windows_build=build/perf-win
 results="$linux_build/bench-results"
 benchmarks=(sha256_bench lang_bench install_file_bench folder_size_bench)
 
-cmake --preset linux -B "$linux_build" >/dev/null
-cmake --build "$linux_build" -j2 --target "${benchmarks[@]}" quiet_update_run
+if [ -z "$wine_only" ]; then
+    cmake --preset linux -B "$linux_build" >/dev/null
+    cmake --build "$linux_build" -j2 --target "${benchmarks[@]}" quiet_update_run
+fi
 # The updater and the Windows programs of the comparison for the runtime that scripts/wine-runtime
 # chooses, built with the compiler and run time of that preset.
 runtime="$(scripts/wine-runtime --quick)"
@@ -52,20 +60,22 @@ makensis -V2 -DTARGET="$nsis_target" -DBANK="$PWD/res/zorv.3bs" \
     -DBANK_KIB="$(($(stat -c %s res/zorv.3bs) / 1024))" -DOUTFILE="$PWD/$programs/dropbank.exe" \
     bench/nsis/DropBank.nsi
 
-echo "== Google benchmarks on the simulated Windows =="
-for bench in "${benchmarks[@]}"; do
-    "$linux_build/bench/$bench" --benchmark_out="$results/$bench.json" \
-        --benchmark_out_format=json
-done
+if [ -z "$wine_only" ]; then
+    echo "== Google benchmarks on the simulated Windows =="
+    for bench in "${benchmarks[@]}"; do
+        "$linux_build/bench/$bench" --benchmark_out="$results/$bench.json" \
+            --benchmark_out_format=json
+    done
 
-echo "== One quiet update on the simulated Windows: instructions (callgrind) and heap =="
-valgrind --tool=callgrind --callgrind-out-file="$results/quiet_update.callgrind" \
-    --toggle-collect='RunProgram()' "$linux_build/bench/quiet_update_run" \
-    >"$results/quiet_update.valgrind.log" 2>&1
-python3 bench/callgrind_report.py "$results/quiet_update.callgrind" \
-    --json "$results/quiet_update.callgrind.json"
-# The heap figures come from the program's own count of operator new; no valgrind needed.
-"$linux_build/bench/quiet_update_run"
+    echo "== One quiet update on the simulated Windows: instructions (callgrind) and heap =="
+    valgrind --tool=callgrind --callgrind-out-file="$results/quiet_update.callgrind" \
+        --toggle-collect='RunProgram()' "$linux_build/bench/quiet_update_run" \
+        >"$results/quiet_update.valgrind.log" 2>&1
+    python3 bench/callgrind_report.py "$results/quiet_update.callgrind" \
+        --json "$results/quiet_update.callgrind.json"
+    # The heap figures come from the program's own count of operator new; no valgrind needed.
+    "$linux_build/bench/quiet_update_run"
+fi
 
 echo "== The quiet update of ZelmSoundUpdate.exe under Wine, against its floor and NSIS =="
 python3 bench/wine_bench.py --windows-build build/perf-win --windows-x64-build build/perf-win-x64 \

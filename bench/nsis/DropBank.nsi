@@ -13,6 +13,9 @@ InstallDir "$PROGRAMFILES\Zelm"
 RequestExecutionLevel admin
 
 Section
+    ; The 64-bit registry view, as the updater writes on 64-bit Windows; an x86 installer would
+    ; otherwise write under WOW6432Node.
+    SetRegView 64
     SetOutPath "$INSTDIR"
     File "/oname=zorv.3bs" "${BANK}"
     WriteRegDWORD HKLM "Software\Microsoft\Windows\CurrentVersion\Uninstall\Zelm" \

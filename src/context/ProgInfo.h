@@ -25,6 +25,9 @@ struct UpdateContext {
     std::string EnglishCaption;
     std::string HostFolder;
     std::string UninstallKey;
+    // The uninstall entry whose "UninstallString" gave the host folder, else the plain one under
+    // UninstallKey: the size goes where the host's own entry stands.
+    std::string HostEntryKey;
     bool IsAdmin = false;
     bool QuietMode = false;
     std::string FirstParam;

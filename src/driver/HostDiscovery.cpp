@@ -85,8 +85,14 @@ bool DiscoverHost() {
     }
     Ctx.UninstallKey = std::string(WinCurrentVersionKey) + host::UninstallSubKey;
     Ctx.HostFolder = programFilesFolder + Ctx.ProgName;
-    if (!TakeFolderFromUninstallEntry(registry, Ctx.UninstallKey + Ctx.ProgName)) {
-        TakeFolderFromUninstallEntry(registry, Wow64UninstallKey(Ctx.UninstallKey) + Ctx.ProgName);
+    Ctx.HostEntryKey = Ctx.UninstallKey + Ctx.ProgName;
+    if (!TakeFolderFromUninstallEntry(registry, Ctx.HostEntryKey)) {
+        // A 32-bit installer's entry on 64-bit Windows. The size must go to it too: a plain key
+        // made beside it would hold nothing but the size, and Windows would list it nowhere.
+        const std::string wow64EntryKey = Wow64UninstallKey(Ctx.UninstallKey) + Ctx.ProgName;
+        if (TakeFolderFromUninstallEntry(registry, wow64EntryKey)) {
+            Ctx.HostEntryKey = wow64EntryKey;
+        }
     }
     AddBackslash(Ctx.HostFolder);
     return true;

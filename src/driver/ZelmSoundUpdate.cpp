@@ -1,5 +1,6 @@
 #include "driver/ZelmSoundUpdate.h"
 
+#include "base/BriefLock.h"
 #include "base/PathTools.h"
 #include "context/HostInterface.h"
 #include "context/ProgInfo.h"
@@ -19,9 +20,10 @@ namespace {
 // offset 5 of res/zorv.3bs.
 constexpr std::int32_t kBankVersion = 5;
 
-// A host that was just told to quit gets about 4.4 seconds to release its sound bank.
-constexpr int kOpenAttempts = 17;
-constexpr os::DWORD kOpenRetryMs = 256;
+// A host that was just told to quit gets about 4.4 seconds to release its sound bank, the same
+// budget as a scanner's brief hold.
+constexpr int kOpenAttempts = kBriefLockAttempts;
+constexpr os::DWORD kOpenRetryMs = kBriefLockRetryMs;
 
 constexpr os::UINT kQuestionStyle =
     os::MB_YESNO | os::MB_ICONQUESTION | os::MB_TASKMODAL | os::MB_TOPMOST;
@@ -123,11 +125,12 @@ void InstallSoundBank() {
     InstallFile(baseName, ext, Ctx.HostFolder + baseName + "." + ext);
 }
 
+// Into the entry that gave the host folder; without one, the plain entry is created for it.
 void RecordFolderSize() {
     Registry& registry = *Ctx.ProgRegistry;
     registry.SetRootKey(os::HKEY_LOCAL_MACHINE);
     const CurrentKeyScope scope(registry);
-    (void)registry.OpenKey(Ctx.UninstallKey + Ctx.ProgName, true); // a failure shows in the write
+    (void)registry.OpenKey(Ctx.HostEntryKey, true); // a failure shows in the write
     const std::int32_t size = FolderSize(Ctx.HostFolder);
     if (size != -1) {
         registry.WriteInteger(host::EstimatedSizeValue, size);

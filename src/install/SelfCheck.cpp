@@ -1,5 +1,6 @@
 #include "install/SelfCheck.h"
 
+#include "base/BriefLock.h"
 #include "install/ImageDigest.h"
 #include "lang/LangUnit.h"
 #include "os/os.h"
@@ -70,9 +71,12 @@ std::optional<ImageDigestResult> DigestOwnImage() {
     if (path.empty()) {
         return std::nullopt;
     }
-    const os::ScopedFileHandle file(
-        os::CreateFileW(path.c_str(), os::GENERIC_READ, os::FILE_SHARE_READ | os::FILE_SHARE_WRITE,
-                        nullptr, os::OPEN_EXISTING, os::FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // A scanner may hold the freshly downloaded file for a moment without sharing reading.
+    const os::ScopedFileHandle file = RetryWhileBrieflyLocked([&] {
+        return os::ScopedFileHandle(os::CreateFileW(
+            path.c_str(), os::GENERIC_READ, os::FILE_SHARE_READ | os::FILE_SHARE_WRITE, nullptr,
+            os::OPEN_EXISTING, os::FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    });
     if (!file) {
         return std::nullopt;
     }

@@ -1,5 +1,6 @@
 #include "install/SetupRim.h"
 
+#include "base/BriefLock.h"
 #include "context/ProgInfo.h"
 #include "platform/Random.h"
 
@@ -152,7 +153,7 @@ bool WriteFlushedFile(const os::WString& target, const std::vector<char>& bytes,
 
 // Puts `bytes` at `targetPath` so that the old file stays as it was unless the new one is
 // complete: written and flushed beside it, then renamed over it in one step, all inside the
-// fixed folder.
+// fixed folder. A scanner that looks at the old file for a moment is waited out.
 bool ReplaceWith(const std::string& targetPath, const std::vector<char>& bytes) {
     const std::string::size_type slash = targetPath.rfind('\\');
     FixedFolder folder;
@@ -164,8 +165,11 @@ bool ReplaceWith(const std::string& targetPath, const std::vector<char>& bytes) 
     if (!WriteFlushedFile(target, bytes, newPath)) {
         return false;
     }
-    if (os::MoveFileExW(newPath.c_str(), target.c_str(),
-                        os::MOVEFILE_REPLACE_EXISTING | os::MOVEFILE_WRITE_THROUGH) == 0) {
+    const bool replaced = RetryWhileBrieflyLocked([&] {
+        return os::MoveFileExW(newPath.c_str(), target.c_str(),
+                               os::MOVEFILE_REPLACE_EXISTING | os::MOVEFILE_WRITE_THROUGH) != 0;
+    });
+    if (!replaced) {
         os::DeleteFileW(newPath.c_str());
         return false;
     }

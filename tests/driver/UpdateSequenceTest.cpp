@@ -350,6 +350,125 @@ TEST_F(UpdateSequence, MissingUninstallEntryIsCreatedForTheSize) {
     ExpectInstalled();
 }
 
+// A scanner or indexer holding the bank (sharing reading and writing, not deletion) or the
+// updater's own file (sharing nothing) for a while: a hold shorter than the budget of 17 tries
+// 256 ms apart is waited out; a longer one, or another error, ends as before, with the old bank
+// whole and no working file left.
+TEST_F(UpdateSequence, BriefLocksAreWaitedOutWithinTheBudget) {
+    enum class Held { Bank, OwnFile, None };
+    const struct {
+        const char* what;
+        Held held;
+        os::DWORD holdMs;
+        os::DWORD moveError; // injected into the first MoveFileExA, or into all of them
+        bool everyMove;
+        const char* box; // none: installed
+    } cases[] = {
+        {"bank held 0.3 s", Held::Bank, 300, 0, false, nullptr},
+        {"bank held 3.5 s", Held::Bank, 3500, 0, false, nullptr},
+        {"bank held 6 s", Held::Bank, 6000, 0, false, "Can't install file "},
+        {"own file held 0.3 s", Held::OwnFile, 300, 0, false, nullptr},
+        {"own file held 3.5 s", Held::OwnFile, 3500, 0, false, nullptr},
+        {"own file held 6 s", Held::OwnFile, 6000, 0, false, "Can't check the update."},
+        {"one lock violation", Held::None, 0, os::ERROR_LOCK_VIOLATION, false, nullptr},
+        {"one sharing violation", Held::None, 0, os::ERROR_SHARING_VIOLATION, false, nullptr},
+        {"a write fault is not waited for", Held::None, 0, os::ERROR_WRITE_FAULT, true,
+         "Can't install file "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        sim::PutFile(kBankPath, Installed(4));
+        Snapshot();
+        if (c.held != Held::None) {
+            ASSERT_NE(sim::HoldFileBriefly(
+                          c.held == Held::Bank ? kBankPath : kOwnPath,
+                          c.held == Held::Bank ? os::FILE_SHARE_READ | os::FILE_SHARE_WRITE : 0,
+                          c.holdMs),
+                      0);
+        }
+        if (c.everyMove) {
+            sim::FailCallsOn(sim::Call::MoveFileEx, "", c.moveError);
+        } else if (c.moveError != 0) {
+            sim::FailCall(sim::Call::MoveFileEx, 1, c.moveError);
+        }
+        EXPECT_EQ(Run("modest"), 0);
+        if (c.box == nullptr) {
+            EXPECT_TRUE(sim::Boxes().empty());
+            ExpectInstalled();
+            continue;
+        }
+        ASSERT_EQ(sim::Boxes().size(), 1u);
+        const std::string text = sim::Boxes()[0].text;
+        EXPECT_EQ(text.substr(0, std::string(c.box).size()), c.box);
+        EXPECT_EQ(FilesBelow(kHost), before_); // the old bank, and no working file
+        if (c.everyMove) {
+            EXPECT_EQ(sim::CallCount(sim::Call::MoveFileEx), 1);
+        }
+        ExpectAllClosed();
+    }
+}
+
+// The size goes to the entry whose command gave the host folder, in the registry view the updater
+// runs in; only where no entry gave it is the plain one created. No other uninstall key appears.
+TEST_F(UpdateSequence, SizeGoesToTheEntryThatGaveTheFolder) {
+    const std::string wowKey =
+        "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelm";
+    enum class Entry { Plain, Wow, Both, Neither, LastRunFolderOnly };
+    const struct {
+        const char* what;
+        bool view64; // Windows 10 x64; else XP x64, whose 32-bit view sees Software in WOW6432Node
+        Entry entry;
+        const std::string& sizeKey; // as the native view names it
+    } cases[] = {
+        {"64-bit view, plain entry", true, Entry::Plain, kUninstallKey},
+        {"64-bit view, WOW6432Node entry", true, Entry::Wow, wowKey},
+        {"64-bit view, both entries", true, Entry::Both, kUninstallKey},
+        {"64-bit view, no entry", true, Entry::Neither, kUninstallKey},
+        {"64-bit view, TheLastRunFolder alone", true, Entry::LastRunFolderOnly, kUninstallKey},
+        {"32-bit view, plain entry unseen", false, Entry::Plain, wowKey},
+        {"32-bit view, WOW6432Node entry", false, Entry::Wow, wowKey},
+        {"32-bit view, both entries", false, Entry::Both, wowKey},
+        {"32-bit view, no entry", false, Entry::Neither, wowKey},
+        {"32-bit view, TheLastRunFolder alone", false, Entry::LastRunFolderOnly, wowKey},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Reset();
+        InstallHost(false);
+        InstallUpdater(sim_tests::MakeStampedImage(Bank()));
+        sim::SetRegString(os::HKEY_LOCAL_MACHINE,
+                          "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion",
+                          "ProgramFilesDir", "C:\\Program Files");
+        if (!c.view64) {
+            sim::Version xp64;
+            xp64.major = 5;
+            xp64.minor = 2;
+            sim::SetVersion(xp64);
+        }
+        if (c.entry == Entry::Plain || c.entry == Entry::Both) {
+            sim::SetRegString(os::HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString",
+                              kHost + "unins000.exe");
+        }
+        if (c.entry == Entry::Wow || c.entry == Entry::Both) {
+            sim::SetRegString(os::HKEY_LOCAL_MACHINE, wowKey, "UninstallString",
+                              kHost + "unins000.exe");
+        }
+        if (c.entry == Entry::LastRunFolderOnly) {
+            sim::SetRegString(os::HKEY_CURRENT_USER, kProgKey, "TheLastRunFolder", kHost);
+        }
+        const std::string& otherKey = &c.sizeKey == &wowKey ? kUninstallKey : wowKey;
+        const bool otherExisted = sim::RegKeyExists(os::HKEY_LOCAL_MACHINE, otherKey);
+        EXPECT_EQ(Run("modest"), 0);
+        EXPECT_TRUE(sim::Boxes().empty());
+        EXPECT_EQ(sim::GetRegDword(os::HKEY_LOCAL_MACHINE, c.sizeKey, "EstimatedSize"),
+                  static_cast<os::DWORD>(SizeKiB(kHost)));
+        EXPECT_FALSE(sim::GetRegValue(os::HKEY_LOCAL_MACHINE, otherKey, "EstimatedSize"));
+        EXPECT_EQ(sim::RegKeyExists(os::HKEY_LOCAL_MACHINE, otherKey), otherExisted);
+        ExpectAllClosed();
+    }
+}
+
 TEST_F(UpdateSequence, RunningHostIsAskedToQuitBeforeTheSelfCheck) {
     std::string image = sim_tests::MakeStampedImage(Bank());
     image[image.size() / 2] = static_cast<char>(image[image.size() / 2] ^ 0x01);

@@ -6,6 +6,8 @@
 //   hostctl start PATH       ShellExecuteA "open" from the file's folder: "started" or "failed N"
 //   hostctl hold PATH READY MS  holds PATH open for deleting, sharing everything, writes the file
 //                            READY once it holds it, and lets go after MS milliseconds
+//   hostctl scan PATH READY MS  the same, open as an on-access scanner opens a file: reading,
+//                            sharing reading and writing, not deleting
 // Prints one line; exit code 0 when the command could be carried out.
 #include "E2eSupport.h"
 
@@ -77,10 +79,9 @@ int Start(const std::string& path) {
 
 // A program still starts from a file held so, but an open that does not share deleting (the
 // updater's self-check opens its own file that way) is refused with a sharing violation.
-int Hold(const char* path, const char* ready, DWORD ms) {
-    const HANDLE file =
-        CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, 0, nullptr);
+// A scanner's open instead refuses a rename over the file, with access denied, while it lasts.
+int Hold(const char* path, const char* ready, DWORD ms, DWORD access, DWORD share) {
+    const HANDLE file = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         std::printf("failed %lu\n", GetLastError());
         return 1;
@@ -97,7 +98,7 @@ int Hold(const char* path, const char* ready, DWORD ms) {
 
 int Usage() {
     std::printf("usage: hostctl probe|locked PATH|quit|wait-free PATH MS|start PATH|"
-                "hold PATH READY MS\n");
+                "hold|scan PATH READY MS\n");
     return 2;
 }
 
@@ -125,7 +126,12 @@ int main(int argc, char** argv) {
         return Start(argv[2]);
     }
     if (command == "hold" && argc == 5) {
-        return Hold(argv[2], argv[3], static_cast<DWORD>(std::stoul(argv[4])));
+        return Hold(argv[2], argv[3], static_cast<DWORD>(std::stoul(argv[4])), DELETE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    }
+    if (command == "scan" && argc == 5) {
+        return Hold(argv[2], argv[3], static_cast<DWORD>(std::stoul(argv[4])), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE);
     }
     return Usage();
 }

@@ -7,6 +7,9 @@
 
   run_e2e.py --source DIR --finish
 
+A scenario named NAME@TAG is NAME run under its own folder NAME@TAG, so that one scenario can run
+many times at once (a stress run: NAME@1 NAME@2 ...).
+
 The Wine runtime is the one scripts/wine-runtime names. "native" and "guest" run the i686 product
 of --windows-build as a 32-bit process in a 64-bit (WoW64) prefix, as most users run it, and in a
 32-bit prefix the scenarios that only 32-bit Windows shows; "guest" does so inside the test guest
@@ -56,6 +59,14 @@ DECIDED_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll", "us
 
 class Failure(Exception):
     pass
+
+
+class Hung(Failure):
+    """A program that did not end, with what it was doing when the driver gave up on it."""
+
+    def __init__(self, message, diagnosis):
+        super().__init__(message)
+        self.diagnosis = diagnosis
 
 
 def log(message):
@@ -551,11 +562,42 @@ class BoxSession:
         deadline = time.monotonic() + timeout * SLOWDOWN
         while process.poll() is None:
             if time.monotonic() > deadline:
+                # A hang is a finding: what the program was doing is recorded before it is killed.
+                diagnosis = self.diagnose_hang()
                 process.kill()
-                raise Failure("the program did not end")
+                raise Hung("the program did not end", diagnosis)
             self.acknowledge_ready_boxes()
             time.sleep(0.05)
         return process.returncode
+
+    def diagnose_hang(self):
+        """Every thread's backtrace (winedbg attaches to each running Wine process in turn), the
+        processes and Wine's window list, a screenshot and the box helper's log so far."""
+        diagnosis = {}
+        # In a 64-bit prefix a 32-bit process is best read by the 32-bit winedbg, where it exists.
+        debuggers = {"winedbg": "winedbg"}
+        if self.wine.unix_path("C:\\windows\\syswow64\\winedbg.exe").exists():
+            debuggers["winedbg (32-bit)"] = "C:\\windows\\syswow64\\winedbg.exe"
+        for label, debugger in debuggers.items():
+            for command in ("info proc", "info wnd", "bt all"):
+                try:
+                    result = self.wine.run(debugger, "--command", command, timeout=120,
+                                           check=False)
+                    text = result.stdout + result.stderr
+                except subprocess.TimeoutExpired:
+                    text = "(no answer within its time)"
+                diagnosis[f"{label}: {command}"] = text
+        shot = self.shots / "hang.png"
+        subprocess.run(["import", "-display", self.display, "-window", "root", str(shot)],
+                       capture_output=True, timeout=30)
+        diagnosis["screenshot"] = str(shot) if shot.exists() else "none could be taken"
+        try:
+            diagnosis["box helper's log"] = self.log_path.read_text(errors="replace")
+        except OSError as error:
+            diagnosis["box helper's log"] = f"unreadable: {error}"
+        for what, text in diagnosis.items():
+            log(f"hang, {what}:\n{text.rstrip()}")
+        return diagnosis
 
     def acknowledge_ready_boxes(self):
         for ready in sorted(self.signals.glob("box-*.ready")):
@@ -639,7 +681,7 @@ def check_bank(before, expect, source, report, faults):
 
 
 def check_estimated_size(wine, before, expect, report, faults):
-    data = wine.reg_query(UNINSTALL_KEY, "EstimatedSize")
+    data = wine.reg_query(expect.get("size_key", UNINSTALL_KEY), "EstimatedSize")
     report["estimated_size"] = int(data[1], 16) if data and data[0] == "REG_DWORD" else data
     report["folder_kib"] = folder_size_kib(before.folder, before.starts)
     if "estimated_size" not in expect:
@@ -650,6 +692,9 @@ def check_estimated_size(wine, before, expect, report, faults):
                           f"{report['folder_kib']} (KiB)")
     elif data is not None:
         faults.append(f"EstimatedSize is {data!r}, expected none")
+    for key in expect.get("absent_keys", []):
+        if wine.run("reg", "query", key, check=False).returncode == 0:
+            faults.append(f"{key} exists")
 
 
 def check_host(before, expect, report, faults):
@@ -763,12 +808,12 @@ def run_updater_once(wine, display, directory, paths, updater, folder, run, numb
     return report
 
 
-def hold_for_deleting(wine, path):
-    """hostctl.exe holding `path` as hostctl describes it, for a minute; once it holds it."""
-    ready = E2E_FOLDER + "held"
-    holder = wine.start(E2E_FOLDER + "hostctl.exe", "hold", path, ready,
-                        str(int(60000 * SLOWDOWN)))
-    wait_for(lambda: wine.unix_path(ready).exists(), 30, f"hostctl to hold {path}")
+def hold_file(wine, how, path, ms):
+    """hostctl.exe holding `path` ("hold" or "scan", as hostctl describes them) for `ms`
+    milliseconds; once it holds it."""
+    ready = E2E_FOLDER + f"{how}-ready"
+    holder = wine.start(E2E_FOLDER + "hostctl.exe", how, path, ready, str(int(ms)))
+    wait_for(lambda: wine.unix_path(ready).exists(), 30, f"hostctl to {how} {path}")
     return holder
 
 
@@ -779,7 +824,10 @@ def run_updater(scenario, wine, display, directory, paths, faults):
         start_host(wine, folder, host)
     updater = install_updater(wine, scenario.get("updater", {}), paths)
     if scenario.get("updater", {}).get("held_for_deleting"):
-        hold_for_deleting(wine, updater)
+        hold_file(wine, "hold", updater, 60000 * SLOWDOWN)
+    if host and host.get("scanned_ms"):
+        # Not stretched by the emulation: the updater's own wait for it is not either.
+        hold_file(wine, "scan", host_folder_of(scenario) + "zorv.3bs", host["scanned_ms"])
     attack = TempLinkAttack(wine) if scenario.get("temp_link") else None
     reports = []
     for number, run in enumerate(runs_of(scenario), 1):
@@ -872,11 +920,13 @@ def run_scenario(scenario, paths, display):
     started = time.monotonic()
     faults = []
     runs = []
+    hang = None
     directory, wine = prepare(scenario, paths, display)
     try:
         runs = RUNNERS[scenario["program"]](scenario, wine, display, directory, paths, faults)
     except (Failure, subprocess.TimeoutExpired) as error:
         faults.append(str(error))
+        hang = getattr(error, "diagnosis", None)
     finally:
         wine.server("-k")
         release_prefix(directory)
@@ -885,6 +935,8 @@ def run_scenario(scenario, paths, display):
     log(f"scenario {scenario['name']}: {'FAILED' if faults else 'passed'} in "
         f"{time.monotonic() - started:.1f} s (screenshots in {directory / 'screenshots'})")
     result = {"name": scenario["name"], "faults": faults, "directory": directory, "runs": runs}
+    if hang:
+        result["hang"] = hang
     save_report(result)
     return result
 
@@ -898,6 +950,8 @@ def save_report(result):
     runs = [dict(run, screenshots=[str(Path(shot).relative_to(directory))
                                    for shot in run["screenshots"]]) for run in result["runs"]]
     report = {"name": result["name"], "faults": result["faults"], "runs": runs}
+    if "hang" in result:
+        report["hang"] = result["hang"]
     (directory / "report.json").write_text(json.dumps(report, default=repr, indent=1) + "\n")
 
 
@@ -992,6 +1046,13 @@ def choose_runtime(paths, quick=False, need_build=True):
     return True
 
 
+def scenario_named(name):
+    """The scenario of that name; NAME@TAG is NAME under the name NAME@TAG. None when unknown."""
+    by_name = {s["name"]: s for s in SCENARIOS}
+    scenario = by_name.get(name.split("@", 1)[0])
+    return dict(scenario, name=name) if scenario else None
+
+
 def skip_reason(scenario, runtime):
     """Why the scenario cannot run on this runtime, or None."""
     if scenario.get("needs_32bit") and runtime.is_vehicle:
@@ -1018,12 +1079,11 @@ def run_scenarios(names, paths, make_template=False):
         finally:
             if booted_here and not make_template:
                 guest_script(paths, "stop")
-    by_name = {s["name"]: s for s in SCENARIOS}
     with Xvfb() as x:
         for arch in paths.runtime.arches:
             if make_template or not template_ready(paths.work, arch):
                 make_template_prefix(paths.work, x.display, arch)
-        return [run_scenario(by_name[n], paths, x.display) for n in names]
+        return [run_scenario(scenario_named(n), paths, x.display) for n in names]
 
 
 def main():
@@ -1041,8 +1101,7 @@ def main():
         return guest_script(paths, "stop") if guest_running(paths) else 0
     if not paths.windows_build or not paths.work:
         parser.error("--windows-build and --work are required")
-    by_name = {s["name"]: s for s in SCENARIOS}
-    unknown = [n for n in paths.scenario if n not in by_name]
+    unknown = [n for n in paths.scenario if not scenario_named(n)]
     if unknown:
         parser.error(f"unknown scenarios: {unknown}")
     # Booting the prefixes needs no build: the test guest's image makes them before any.
@@ -1050,7 +1109,7 @@ def main():
         return 1
     names = []
     for name in paths.scenario:
-        reason = skip_reason(by_name[name], paths.runtime)
+        reason = skip_reason(scenario_named(name), paths.runtime)
         if reason:
             log(f"scenario {name}: SKIPPED, {reason}")
         else:

@@ -22,7 +22,10 @@
 #              "language_files": {file name: text written in the locale's code page},
 #              "bank": None | "carried" | "folder" | {"version": N, "size": bytes},
 #              "exe": True, "running": False, "release_delay_ms": 0, "never_quit": False,
-#              "extra_files": {relative path: size in bytes}}
+#              "extra_files": {relative path: size in bytes},
+#              "scanned_ms": hostctl.exe holds zorv.3bs as an on-access scanner does (reading,
+#              sharing reading and writing, not deleting) for this long, from just before the
+#              updater starts}
 #   updater    {"folder": Windows folder the exe is copied to (default E2E_FOLDER),
 #               "signed": True to sign it as scripts/release.sh does, timestamps included,
 #               "alter_bank_byte": True to change one byte inside the embedded sound bank,
@@ -34,6 +37,8 @@
 #               "bank": "carried" | "unchanged" | "absent",
 #               "bank_rewritten": True (the file was written anew, also with the same bytes),
 #               "estimated_size": True (equals the folder's size in KiB) | False (absent),
+#               "size_key": the key "estimated_size" looks in (default UNINSTALL_KEY),
+#               "absent_keys": [registry keys that must not exist after the run],
 #               "host_starts": number of starts of the host by the program under test,
 #               "host_quits": number of times a running host quit during the run,
 #               "ver_run": whether the program ran "ver" through the command interpreter,
@@ -468,6 +473,19 @@ SCENARIOS = [
                   (PROG_KEY, "TheLastRunFolder", "REG_DWORD", 1)]),
         expect=dict(UNTOUCHED, exit_code=1, boxes=[BOXES[locale]["apperror"]]))),
     {
+        # A scanner looks at the installed bank for 2 s just as a quiet update starts, with no
+        # host running: the replace is tried again until the scanner lets go.
+        "name": "bank_briefly_scanned",
+        "program": "updater",
+        "windows": "win10",
+        "locale": "en",
+        "registry": INSTALLED_HOST_REGISTRY,
+        "host": {"bank": {"version": 4, "size": 100}, "scanned_ms": 2000},
+        "args": ["modest"],
+        "answers": [],
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0),
+    },
+    {
         # The uninstall entry names an old folder; the host's own record names the real one.
         "name": "last_run_folder",
         "program": "updater",
@@ -484,8 +502,8 @@ SCENARIOS = [
     {
         # The entry of a 32-bit installation on 64-bit Windows. The updater reads the 64-bit view
         # (the product as a 32-bit process on 64-bit Windows asks for it; the vehicle has it), so
-        # the entry under WOW6432Node is found only by its explicit second lookup, and the size
-        # goes to the plain entry.
+        # the entry under WOW6432Node is found only by its explicit second lookup. The size goes
+        # to that entry, and no plain one is made beside it.
         "name": "wow6432node_entry",
         "program": "updater",
         "windows": "win10",
@@ -494,7 +512,8 @@ SCENARIOS = [
         "host": {"folder": "C:\\Apps\\Zelm\\", "bank": {"version": 4, "size": 100}},
         "args": ["modest"],
         "answers": [],
-        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0),
+        "expect": dict(INSTALLED, exit_code=0, boxes=[], host_starts=0,
+                       size_key=WOW_UNINSTALL_KEY, absent_keys=[UNINSTALL_KEY]),
     },
     {
         # 64-bit Windows with entries in both views. Through the 32-bit process's own view the

@@ -71,6 +71,9 @@ std::vector<std::string> ListFolder(const std::string& winPath); // names, sorte
 // Another process holds the file open for reading with this share mode until released; 0 (no
 // hold) when the file does not exist.
 int HoldFile(const std::string& winPath, DWORD shareMode);
+// The same for this long on the virtual clock from now, as a scanner holds a file it looks at;
+// then it lets go by itself.
+int HoldFileBriefly(const std::string& winPath, DWORD shareMode, DWORD milliseconds);
 void ReleaseFile(int holdId);
 // As on NTFS: MoveFileExA will not replace a file that any handle or hold keeps open, whatever it
 // shares (ERROR_ACCESS_DENIED); an open for attributes only takes no part in sharing; a folder

@@ -184,9 +184,22 @@ std::optional<int> HoldFileFor(const std::string& winPath, DWORD shareMode) {
     }
     World& world = TheWorld();
     const int id = world.nextHold++;
-    world.holds.emplace(id, Hold{open(host.c_str(), O_RDONLY | O_CLOEXEC),
-                                 FileIdentity{info->st_dev, info->st_ino}, shareMode});
+    world.holds.emplace(id,
+                        Hold{open(host.c_str(), O_RDONLY | O_CLOEXEC),
+                             FileIdentity{info->st_dev, info->st_ino}, shareMode, std::nullopt});
     return id;
+}
+
+void ReleaseDueHolds() {
+    World& world = TheWorld();
+    for (auto hold = world.holds.begin(); hold != world.holds.end();) {
+        if (hold->second.releaseAt && world.clockMs >= *hold->second.releaseAt) {
+            close(hold->second.fd);
+            hold = world.holds.erase(hold);
+        } else {
+            ++hold;
+        }
+    }
 }
 
 void WriteFileContents(const std::string& winPath, const std::string& bytes) {
@@ -333,6 +346,15 @@ void ReportNoFileIndex(const std::string& pathPart, DWORD volumeSerialNumber) {
 
 int HoldFile(const std::string& winPath, DWORD shareMode) {
     return HoldFileFor(winPath, shareMode).value_or(0);
+}
+
+int HoldFileBriefly(const std::string& winPath, DWORD shareMode, DWORD milliseconds) {
+    const int id = HoldFile(winPath, shareMode);
+    if (id != 0) {
+        World& world = TheWorld();
+        world.holds.at(id).releaseAt = world.clockMs + milliseconds;
+    }
+    return id;
 }
 
 void ReleaseFile(int holdId) {

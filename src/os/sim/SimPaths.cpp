@@ -188,6 +188,7 @@ DWORD AccessBits(DWORD desiredAccess) {
 
 // An open for attributes only takes no part in sharing, on either side, as in NTFS.
 bool SharingConflict(const FileIdentity& file, DWORD access, DWORD share) {
+    ReleaseDueHolds();
     const auto collides = [&](DWORD otherAccess, DWORD otherShare) {
         if (access == 0 || otherAccess == 0) {
             return false;
@@ -210,6 +211,7 @@ bool SharingConflict(const FileIdentity& file, DWORD access, DWORD share) {
 }
 
 bool HeldOpen(const FileIdentity& file) {
+    ReleaseDueHolds();
     const World& world = TheWorld();
     for (const auto& [handle, object] : world.objects) {
         const auto* open = std::get_if<OpenFile>(&object);

@@ -107,6 +107,7 @@ struct Hold { // a file held open by another process
     int fd;
     FileIdentity identity;
     DWORD share;
+    std::optional<std::uint64_t> releaseAt; // on the virtual clock; none: until released
 };
 
 struct WriteLimit {
@@ -259,6 +260,8 @@ HANDLE AddObject(KernelObject object);
 void CatchUpHost();
 // Opens and holds a file for another process; nullopt when the file does not exist.
 std::optional<int> HoldFileFor(const std::string& winPath, DWORD shareMode);
+// Ends the holds whose time on the virtual clock has come (HoldFileBriefly).
+void ReleaseDueHolds();
 void CloseMappingHandle(const std::string& key);
 // A pipe goes when the last handle to either of its ends does.
 void ClosePipeEnd(const PipeEnd& end);

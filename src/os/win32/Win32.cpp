@@ -26,6 +26,7 @@
     X(ERROR_WRITE_FAULT)                                                                           \
     X(ERROR_READ_FAULT)                                                                            \
     X(ERROR_SHARING_VIOLATION)                                                                     \
+    X(ERROR_LOCK_VIOLATION)                                                                        \
     X(ERROR_HANDLE_EOF)                                                                            \
     X(ERROR_FILE_EXISTS)                                                                           \
     X(ERROR_INVALID_PARAMETER)                                                                     \
