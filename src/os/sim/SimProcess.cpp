@@ -408,18 +408,32 @@ BOOL CreatePipe(HANDLE* readPipe, HANDLE* writePipe, SECURITY_ATTRIBUTES* attrib
     return 1;
 }
 
-BOOL InitializeProcThreadAttributeList(void* list, DWORD count, DWORD flags, std::size_t* size) {
-    LogCall("InitializeProcThreadAttributeList");
+namespace {
+
+// Logs a call of a function that came with Vista; true, with the last error set, where an
+// injected fault or a Windows without it refuses the call.
+bool RefusedVistaCall(const char* function, Call call) {
+    LogCall(function);
     DWORD error = 0;
-    if (Faulted(Call::InitializeProcThreadAttributeList, {}, error)) {
+    if (Faulted(call, {}, error)) {
         SetError(error);
+        return true;
+    }
+    if (!TheWorld().version.vistaFunctions) {
+        SetError(ERROR_PROC_NOT_FOUND);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+BOOL InitializeProcThreadAttributeList(void* list, DWORD count, DWORD flags, std::size_t* size) {
+    if (RefusedVistaCall("InitializeProcThreadAttributeList",
+                         Call::InitializeProcThreadAttributeList)) {
         return 0;
     }
     World& world = TheWorld();
-    if (!world.version.vistaFunctions) {
-        SetError(ERROR_PROC_NOT_FOUND);
-        return 0;
-    }
     if (size == nullptr || count == 0 || flags != 0) {
         SetError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -436,17 +450,10 @@ BOOL InitializeProcThreadAttributeList(void* list, DWORD count, DWORD flags, std
 
 BOOL UpdateProcThreadAttribute(void* list, DWORD flags, std::uintptr_t attribute, void* value,
                                std::size_t size, void* previousValue, std::size_t* returnSize) {
-    LogCall("UpdateProcThreadAttribute");
-    DWORD error = 0;
-    if (Faulted(Call::UpdateProcThreadAttribute, {}, error)) {
-        SetError(error);
+    if (RefusedVistaCall("UpdateProcThreadAttribute", Call::UpdateProcThreadAttribute)) {
         return 0;
     }
     World& world = TheWorld();
-    if (!world.version.vistaFunctions) {
-        SetError(ERROR_PROC_NOT_FOUND);
-        return 0;
-    }
     const auto found = world.attributeLists.find(list);
     if (found == world.attributeLists.end() || flags != 0 ||
         attribute != PROC_THREAD_ATTRIBUTE_HANDLE_LIST || value == nullptr || size == 0 ||
