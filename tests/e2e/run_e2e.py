@@ -467,8 +467,15 @@ def started(trace, program):
 
 def updater_started_host(trace):
     """Whether the updater's own process created the host (ShellExecuteA does; the desktop's
-    shell creates it in Explorer, outside the updater's trace)."""
-    return started(trace, "zelm.exe")
+    shell creates it in Explorer, which may itself be in the trace when the updater's request
+    started it as a COM server, so only the updater's own process counts)."""
+    text = trace.read_text(errors="replace") if trace.exists() else ""
+    loaded = re.search(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L".*?\\\\'
+                       r'ZelmSoundUpdate\.exe"', text, re.M | re.I)
+    if loaded is None:
+        return False
+    return re.search(rf'^{loaded.group(1)}:[0-9a-f]+:trace:process:CreateProcessInternalW .*'
+                     r'zelm\.exe', text, re.M | re.I) is not None
 
 
 def loaded_dlls(trace, program):
