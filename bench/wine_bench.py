@@ -61,7 +61,7 @@ TRACED_RUNS = 5  # the breakdown is the median of each phase over these traced u
 # Calls whose time stamps split one update into its phases (see phases()).
 TRACED_CALLS = ("kernel32.GetModuleFileNameW", "kernel32.CreateProcessA",
                 "kernel32.WaitForSingleObject", "kernel32.FindResourceA",
-                "kernel32.FlushFileBuffers", "kernel32.MoveFileExA", "advapi32.RegSetValueExA",
+                "kernel32.FlushFileBuffers", "kernel32.MoveFileExW", "advapi32.RegSetValueExA",
                 "kernel32.ExitProcess")
 
 
@@ -217,7 +217,7 @@ def traced_update(session):
              if len(parts) == 4]  # time stamp, process, thread, message
     # The process that renames the bank is the updater's: a 32-bit updater under the 64-bit
     # loader runs in a child of the first process that writes, and "ver" runs in another one.
-    updater_pid = next((parts[1] for parts in lines if "MoveFileExA" in parts[3]),
+    updater_pid = next((parts[1] for parts in lines if "MoveFileExW" in parts[3]),
                        lines[0][1] if lines else None)
     events = []
     for parts in lines:
@@ -253,7 +253,7 @@ def phases(events, total_ms):
     verify = at("Call", "GetModuleFileNameW", ver_done)
     install = at("Call", "FindResourceA", verify)
     flush, flushed = at("Call", "FlushFileBuffers", install), at("Ret", "FlushFileBuffers", install)
-    installed = at("Ret", "MoveFileExA", install)
+    installed = at("Ret", "MoveFileExW", install)
     recorded = at("Ret", "RegSetValueExA", installed)
     leave = at("Call", "ExitProcess", recorded)
     return {
